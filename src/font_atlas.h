@@ -1,6 +1,6 @@
 // Font atlas: reads "font_subset_bw_sdf.jpg", decodes it to RGB and leaves it
 // bound as the texture on unit 0. Failures end the process: 255 when the file
-// can't be examined or read, 1 when it doesn't decode or can't be uploaded.
+// can't be examined or read, 1 when it doesn't decode or doesn't fit.
 #pragma once
 
 #include <GL/gl.h>
@@ -13,7 +13,9 @@ extern const char *const ATLAS_FILE;
 unsigned char *read_atlas_file(const char *path, size_t *size);
 
 // Decodes JPEG bytes into tightly packed top-down RGB rows (three bytes a texel).
-unsigned char *decode_atlas(const unsigned char *jpg_buffer, size_t jpg_size, int *width, int *height);
+// Images wider or taller than `max_size` texels are refused before any allocation.
+unsigned char *decode_atlas(const unsigned char *jpg_buffer, size_t jpg_size, int max_size,
+                            int *width, int *height);
 
 // Uploads RGB pixels as a new texture bound on unit 0.
 GLuint upload_atlas(const unsigned char *pixels, int width, int height);

@@ -1,0 +1,132 @@
+#include "font_atlas.h"
+
+#include <GL/glext.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+// jpeglib.h needs size_t and FILE declared before it.
+#include <jpeglib.h>
+
+const char *const ATLAS_FILE = "font_subset_bw_sdf.jpg";
+
+// The decoded atlas stays allocated until the process ends.
+static unsigned char *atlas_pixels;
+
+static void fail_read(const char *path, const char *reason)
+{
+    fprintf(stderr, "Failed to read %s: %s\n", path, reason);
+    exit(-1);
+}
+
+unsigned char *read_atlas_file(const char *path, size_t *size)
+{
+    struct stat file_info;
+    if (stat(path, &file_info) != 0) {
+        printf("FAILED to stat source jpg");
+        exit(-1);
+    }
+    size_t jpg_size = (size_t)file_info.st_size;
+
+    // 100 spare bytes past the end, as the decoder was always handed.
+    unsigned char *jpg_buffer = (unsigned char *)malloc(jpg_size + 100);
+    if (jpg_buffer == NULL) {
+        fprintf(stderr, "Not enough memory to read %s (%zu bytes)\n", path, jpg_size);
+        exit(1);
+    }
+
+    int fd = open(path, O_RDONLY);
+    if (fd < 0)
+        fail_read(path, strerror(errno));
+
+    size_t i = 0;
+    while (i < jpg_size) {
+        ssize_t rc = read(fd, jpg_buffer + i, jpg_size - i);
+        if (rc < 0)
+            fail_read(path, strerror(errno));
+        if (rc == 0)
+            fail_read(path, "the file ended before its stated size");
+        printf("Input: Read %d/%lu bytes\n", (int)rc, (unsigned long)(jpg_size - i));
+        i += (size_t)rc;
+    }
+    close(fd);
+
+    *size = jpg_size;
+    return jpg_buffer;
+}
+
+unsigned char *decode_atlas(const unsigned char *jpg_buffer, size_t jpg_size, int max_size,
+                            int *width, int *height)
+{
+    struct jpeg_decompress_struct cinfo;
+    struct jpeg_error_mgr jerr;
+
+    // The standard error manager prints libjpeg's message and exits with status 1.
+    cinfo.err = jpeg_std_error(&jerr);
+    jpeg_create_decompress(&cinfo);
+    jpeg_mem_src(&cinfo, jpg_buffer, (unsigned long)jpg_size);
+    jpeg_read_header(&cinfo, TRUE);
+    // Greyscale atlases become RGB too; CMYK can't, and libjpeg says so.
+    cinfo.out_color_space = JCS_RGB;
+    jpeg_start_decompress(&cinfo);
+
+    int jpg_width = (int)cinfo.output_width;
+    int jpg_height = (int)cinfo.output_height;
+    if (jpg_width > max_size || jpg_height > max_size) {
+        fprintf(stderr, "The font atlas is %dx%d, larger than the %dx%d the GL can hold\n",
+                jpg_width, jpg_height, max_size, max_size);
+        exit(1);
+    }
+
+    size_t row_stride = (size_t)jpg_width * (size_t)cinfo.output_components;
+    size_t bmp_size = row_stride * (size_t)jpg_height;
+    unsigned char *bmp_buffer = (unsigned char *)malloc(bmp_size);
+    if (bmp_buffer == NULL) {
+        fprintf(stderr, "Not enough memory to decode the %dx%d font atlas (%zu bytes)\n",
+                jpg_width, jpg_height, bmp_size);
+        exit(1);
+    }
+
+    while (cinfo.output_scanline < cinfo.output_height) {
+        unsigned char *buffer_array[1] = {bmp_buffer + (size_t)cinfo.output_scanline * row_stride};
+        jpeg_read_scanlines(&cinfo, buffer_array, 1);
+    }
+    jpeg_finish_decompress(&cinfo);
+    jpeg_destroy_decompress(&cinfo);
+
+    *width = jpg_width;
+    *height = jpg_height;
+    return bmp_buffer;
+}
+
+GLuint upload_atlas(const unsigned char *pixels, int width, int height)
+{
+    GLuint font_tex = 0;
+    glGenTextures(1, &font_tex);
+    glBindTexture(GL_TEXTURE_2D, font_tex);
+    // Rows are tightly packed: any width uploads, not just multiples of 4.
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGB, width, height, 0, GL_RGB, GL_UNSIGNED_BYTE, pixels);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+    return font_tex;
+}
+
+GLuint load_font_atlas(void)
+{
+    size_t jpg_size = 0;
+    unsigned char *jpg_buffer = read_atlas_file(ATLAS_FILE, &jpg_size);
+
+    GLint max_size = 0;
+    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &max_size);
+    int width = 0, height = 0;
+    atlas_pixels = decode_atlas(jpg_buffer, jpg_size, max_size, &width, &height);
+    free(jpg_buffer);
+
+    return upload_atlas(atlas_pixels, width, height);
+}

@@ -1,0 +1,136 @@
+#include "scene.h"
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <istream>
+
+const char *vertex_shader =
+    "#version 130\n"
+    "in vec2 i_position;\n"
+    "in vec4 i_color;\n"
+    "out vec4 v_color;\n"
+    "uniform mat4 u_projection_matrix;\n"
+    "void main() {\n"
+    "    v_color = i_color;\n"
+    "    gl_Position = u_projection_matrix * vec4( i_position, 0.0, 1.0 );\n"
+    "}\n";
+
+// Six vertices, two triangles covering the viewport: r, g, b, a, then x, y.
+// Colour comes first in memory although its attribute location is the higher one.
+const float g_vertex_buffer_data[36] = {
+    1.0f, 0.0f, 0.0f, 1.0f,  -1.0f,  1.0f,
+    0.0f, 1.0f, 0.0f, 1.0f,   1.0f,  1.0f,
+    0.0f, 0.0f, 1.0f, 1.0f,   1.0f, -1.0f,
+
+    1.0f, 0.0f, 0.0f, 1.0f,  -1.0f,  1.0f,
+    0.0f, 0.0f, 1.0f, 1.0f,   1.0f, -1.0f,
+    1.0f, 1.0f, 1.0f, 1.0f,  -1.0f, -1.0f,
+};
+
+const t_mat4x4 projection_matrix = {
+    1.0f, 0.0f, 0.0f, 0.0f,
+    0.0f, 1.0f, 0.0f, 0.0f,
+    0.0f, 0.0f, 1.0f, 0.0f,
+    0.0f, 0.0f, 0.0f, 1.0f,
+};
+
+static const char *const SHADER_FILE = "tessary.glsl";
+static const GLsizei VERTEX_STRIDE = 6 * sizeof(float);
+
+std::string read_shader_text(std::istream &in)
+{
+    std::string shader_text;
+    std::string line;
+    while (std::getline(in, line)) {
+        shader_text += line;
+        shader_text += "\n";
+    }
+    return shader_text;
+}
+
+static bool compile_shader(GLuint shader, const char *source)
+{
+    // The length stops at the first zero byte, like the C string the GL would see.
+    GLint length = (GLint)strlen(source);
+    glShaderSource(shader, 1, &source, &length);
+    glCompileShader(shader);
+    GLint status = 0;
+    glGetShaderiv(shader, GL_COMPILE_STATUS, &status);
+    return status != 0;
+}
+
+static bool compile_shaders(t_scene *scene)
+{
+    scene->vs = glCreateShader(GL_VERTEX_SHADER);
+    scene->fs = glCreateShader(GL_FRAGMENT_SHADER);
+
+    if (!compile_shader(scene->vs, vertex_shader)) {
+        fprintf(stderr, "vertex shader compilation failed\n");
+        return false;
+    }
+
+    std::ifstream file(SHADER_FILE);
+    if (!file.is_open()) {
+        fputs("Failed to open shader file.\n", stderr);
+        fflush(stderr);
+        return false;
+    }
+    std::string shader_text = read_shader_text(file);
+    file.close();
+
+    if (!compile_shader(scene->fs, shader_text.c_str())) {
+        fprintf(stderr, "fragment shader compilation failed\n");
+        return false;
+    }
+    return true;
+}
+
+static void link_program(t_scene *scene)
+{
+    scene->program = glCreateProgram();
+    glAttachShader(scene->program, scene->vs);
+    glAttachShader(scene->program, scene->fs);
+    glBindAttribLocation(scene->program, attrib_position, "i_position");
+    glBindAttribLocation(scene->program, attrib_colour, "i_color");
+    glLinkProgram(scene->program);
+    glUseProgram(scene->program);
+}
+
+static void set_render_state(GLsizei width, GLsizei height)
+{
+    glDisable(GL_DEPTH_TEST);
+    glClearColor(0.5f, 0.0f, 0.0f, 0.0f);
+    glViewport(0, 0, width, height);
+}
+
+static void create_quad(t_scene *scene)
+{
+    glGenVertexArrays(1, &scene->vao);
+    glGenBuffers(1, &scene->vbo);
+    glBindVertexArray(scene->vao);
+    glBindBuffer(GL_ARRAY_BUFFER, scene->vbo);
+    glEnableVertexAttribArray(attrib_position);
+    glEnableVertexAttribArray(attrib_colour);
+    glVertexAttribPointer(attrib_colour, 4, GL_FLOAT, GL_FALSE, VERTEX_STRIDE, (void *)0);
+    glVertexAttribPointer(attrib_position, 2, GL_FLOAT, GL_FALSE, VERTEX_STRIDE,
+                          (void *)(4 * sizeof(float)));
+}
+
+bool build_scene(t_scene *scene, GLsizei width, GLsizei height)
+{
+    if (!compile_shaders(scene))
+        return false;
+    link_program(scene);
+    set_render_state(width, height);
+    create_quad(scene);
+
+    scene->rloc = glGetUniformLocation(scene->program, "u_res");
+    scene->tloc = glGetUniformLocation(scene->program, "T");
+    glUniform2f(scene->rloc, (float)width, (float)height);
+
+    glBufferData(GL_ARRAY_BUFFER, sizeof(g_vertex_buffer_data), g_vertex_buffer_data, GL_STATIC_DRAW);
+    glUniformMatrix4fv(glGetUniformLocation(scene->program, "u_projection_matrix"), 1, GL_FALSE,
+                       projection_matrix);
+    return true;
+}
