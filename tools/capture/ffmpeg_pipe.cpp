@@ -1,0 +1,184 @@
+#include "ffmpeg_pipe.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+std::vector<std::string> video_ffmpeg_args(int width, int height, int fps, double seconds, int crf,
+                                           const std::string &preset, const std::string &audio_path,
+                                           const std::string &output_path)
+{
+    char length[32];
+    snprintf(length, sizeof length, "%.6f", seconds);
+    return {
+        "-hide_banner", "-nostdin", "-loglevel", "error", "-y",
+        // Picture: raw rgb24 frames, top row first, on standard input.
+        "-f", "rawvideo", "-pix_fmt", "rgb24", "-s", std::to_string(width) + "x" + std::to_string(height),
+        "-framerate", std::to_string(fps), "-i", "pipe:0",
+        "-i", audio_path,
+        "-map", "0:v:0", "-map", "1:a:0",
+        "-c:v", "libx264", "-preset", preset, "-crf", std::to_string(crf), "-pix_fmt", "yuv420p",
+        // Short music is padded with silence, and -t holds both streams to the
+        // picture's length, so the picture is never cut.
+        "-c:a", "aac", "-b:a", "192k", "-af", "apad", "-t", length,
+        "-movflags", "+faststart", output_path,
+    };
+}
+
+static std::string read_log(FILE *log)
+{
+    std::string text;
+    if (log == nullptr)
+        return text;
+    fflush(log);
+    rewind(log);
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, log)) > 0)
+        text.append(buffer, n);
+    // Only the end matters when ffmpeg is chatty.
+    if (text.size() > 4000)
+        text = "..." + text.substr(text.size() - 4000);
+    return text;
+}
+
+bool ffmpeg_start(t_ffmpeg *ff, const std::string &program, const std::vector<std::string> &args,
+                  std::string *error)
+{
+    ff->log = tmpfile();
+    if (ff->log == nullptr) {
+        *error = std::string("cannot make a log file for ffmpeg: ") + strerror(errno);
+        return false;
+    }
+    int input[2], report[2];
+    if (pipe2(input, O_CLOEXEC) != 0) {
+        *error = std::string("cannot make a pipe: ") + strerror(errno);
+        return false;
+    }
+    // The child writes errno here when exec fails; a successful exec closes it empty.
+    if (pipe2(report, O_CLOEXEC) != 0) {
+        *error = std::string("cannot make a pipe: ") + strerror(errno);
+        close(input[0]);
+        close(input[1]);
+        return false;
+    }
+
+    std::vector<char *> argv;
+    argv.push_back(const_cast<char *>(program.c_str()));
+    for (const std::string &a : args)
+        argv.push_back(const_cast<char *>(a.c_str()));
+    argv.push_back(nullptr);
+
+    // Only async-signal-safe calls after fork: the GL driver has threads running.
+    int log_fd = fileno(ff->log);
+    pid_t pid = fork();
+    if (pid < 0) {
+        *error = std::string("cannot start ffmpeg: ") + strerror(errno);
+        close(input[0]);
+        close(input[1]);
+        close(report[0]);
+        close(report[1]);
+        return false;
+    }
+    if (pid == 0) {
+        // Its own process group: a Ctrl-C reaches the capture tool, which then
+        // stops ffmpeg itself and removes the partial file.
+        setpgid(0, 0);
+        signal(SIGPIPE, SIG_DFL);
+        signal(SIGINT, SIG_DFL);
+        dup2(input[0], 0);
+        dup2(log_fd, 1);
+        dup2(log_fd, 2);
+        execvp(argv[0], argv.data());
+        int e = errno;
+        ssize_t unused = write(report[1], &e, sizeof e);
+        (void)unused;
+        _exit(127);
+    }
+    close(input[0]);
+    close(report[1]);
+    int child_errno = 0;
+    ssize_t got;
+    do
+        got = read(report[0], &child_errno, sizeof child_errno);
+    while (got < 0 && errno == EINTR);
+    close(report[0]);
+    if (got == (ssize_t)sizeof child_errno) {
+        waitpid(pid, nullptr, 0);
+        close(input[1]);
+        *error = "cannot run " + program + ": " + strerror(child_errno) +
+                 (child_errno == ENOENT ? " (is ffmpeg installed and on PATH?)" : "");
+        return false;
+    }
+    ff->pid = pid;
+    ff->input = input[1];
+    return true;
+}
+
+bool ffmpeg_write(t_ffmpeg *ff, const void *data, size_t size, volatile const int *stop, std::string *error)
+{
+    const char *p = (const char *)data;
+    while (size > 0) {
+        ssize_t n = write(ff->input, p, size);
+        if (n < 0) {
+            if (errno == EINTR && !*stop)
+                continue;
+            if (errno != EINTR)
+                *error = std::string("ffmpeg stopped reading frames: ") + strerror(errno);
+            return false;
+        }
+        p += n;
+        size -= (size_t)n;
+    }
+    return true;
+}
+
+static int wait_child(pid_t pid)
+{
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0)
+        if (errno != EINTR)
+            return -1;
+    return status;
+}
+
+bool ffmpeg_finish(t_ffmpeg *ff, std::string *error)
+{
+    if (ff->input >= 0)
+        close(ff->input);
+    ff->input = -1;
+    int status = wait_child(ff->pid);
+    ff->pid = -1;
+    std::string log = read_log(ff->log);
+    fclose(ff->log);
+    ff->log = nullptr;
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        return true;
+    if (WIFEXITED(status))
+        *error = "ffmpeg failed with exit status " + std::to_string(WEXITSTATUS(status));
+    else if (WIFSIGNALED(status))
+        *error = "ffmpeg was killed by signal " + std::to_string(WTERMSIG(status));
+    else
+        *error = "ffmpeg failed";
+    if (!log.empty())
+        *error += ":\n" + log;
+    return false;
+}
+
+void ffmpeg_kill(t_ffmpeg *ff)
+{
+    if (ff->pid > 0) {
+        kill(ff->pid, SIGKILL);
+        wait_child(ff->pid);
+    }
+    ff->pid = -1;
+    if (ff->input >= 0)
+        close(ff->input);
+    ff->input = -1;
+    if (ff->log != nullptr)
+        fclose(ff->log);
+    ff->log = nullptr;
+}

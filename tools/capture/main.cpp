@@ -1,0 +1,441 @@
+// tessary-capture: renders the presentation offscreen, frame by frame, with T
+// taken from the frame number, into PNG stills, PNG sequences or an MP4.
+#include "draw_stats.h"
+#include "egl_context.h"
+#include "ffmpeg_pipe.h"
+#include "font_atlas.h"
+#include "offscreen.h"
+#include "options.h"
+#include "png_file.h"
+#include "scene.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <regex>
+#include <set>
+#include <sstream>
+
+static const char *const SHADER_FILE = "tessary.glsl";
+static const char *const MUSIC_FILE = "music.wav";
+
+enum t_exit {
+    exit_ok = 0,
+    exit_failed = 1,
+    exit_usage = 2,
+    exit_interrupted = 130,
+};
+
+static volatile sig_atomic_t g_stop = 0;
+
+static void on_stop_signal(int)
+{
+    g_stop = 1;
+}
+
+static void install_signal_handlers(void)
+{
+    struct sigaction sa;
+    memset(&sa, 0, sizeof sa);
+    sa.sa_handler = on_stop_signal;
+    sigemptyset(&sa.sa_mask);
+    // No SA_RESTART: a write blocked on a full ffmpeg pipe returns, and the loop sees the flag.
+    sa.sa_flags = 0;
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+    // A dead ffmpeg shows up as a failed write, reported with its own messages.
+    signal(SIGPIPE, SIG_IGN);
+}
+
+static void fail_line(const std::string &message)
+{
+    fprintf(stderr, "tessary-capture: %s\n", message.c_str());
+}
+
+static std::string absolute_path(const std::string &path)
+{
+    if (path.empty() || path[0] == '/')
+        return path;
+    char cwd[4096];
+    if (getcwd(cwd, sizeof cwd) == nullptr)
+        return path;
+    return std::string(cwd) + "/" + path;
+}
+
+static std::string parent_dir(const std::string &path)
+{
+    size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The output file's directory must exist and take new files; the file itself,
+// if there, must not be a directory. Checked before any rendering starts.
+static bool check_output_file(const std::string &path, std::string *error)
+{
+    std::string dir = parent_dir(path);
+    struct stat st;
+    if (stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        *error = "cannot write " + path + ": directory " + dir + " does not exist";
+        return false;
+    }
+    if (access(dir.c_str(), W_OK | X_OK) != 0) {
+        *error = "cannot write " + path + ": " + strerror(errno);
+        return false;
+    }
+    if (stat(path.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode)) {
+            *error = "cannot write " + path + ": it is a directory";
+            return false;
+        }
+        if (access(path.c_str(), W_OK) != 0) {
+            *error = "cannot write " + path + ": " + strerror(errno);
+            return false;
+        }
+    }
+    return true;
+}
+
+static bool prepare_output_dir(const std::string &dir, std::string *error)
+{
+    if (mkdir(dir.c_str(), 0777) != 0 && errno != EEXIST) {
+        *error = "cannot create output directory " + dir + ": " + strerror(errno);
+        return false;
+    }
+    struct stat st;
+    if (stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        *error = "cannot write into " + dir + ": not a directory";
+        return false;
+    }
+    if (access(dir.c_str(), W_OK | X_OK) != 0) {
+        *error = "cannot write into " + dir + ": " + strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+static bool check_input_file(const std::string &data_dir, const char *name)
+{
+    struct stat st;
+    if (stat(name, &st) == 0 && S_ISREG(st.st_mode) && access(name, R_OK) == 0)
+        return true;
+    const char *why = errno == 0 || stat(name, &st) == 0 ? "not a readable file" : strerror(errno);
+    fail_line("missing run-time file " + std::string(name) + " in " + data_dir + " (" + why + ")");
+    return false;
+}
+
+static std::string shader_log(GLuint shader)
+{
+    GLint length = 0;
+    glGetShaderiv(shader, GL_INFO_LOG_LENGTH, &length);
+    std::string log((size_t)(length > 1 ? length : 1), '\0');
+    glGetShaderInfoLog(shader, (GLsizei)log.size(), nullptr, &log[0]);
+    log.resize(strlen(log.c_str()));
+    return log;
+}
+
+static std::string program_log(GLuint program)
+{
+    GLint length = 0;
+    glGetProgramiv(program, GL_INFO_LOG_LENGTH, &length);
+    std::string log((size_t)(length > 1 ? length : 1), '\0');
+    glGetProgramInfoLog(program, (GLsizei)log.size(), nullptr, &log[0]);
+    log.resize(strlen(log.c_str()));
+    return log;
+}
+
+// Driver logs name lines as "0:12(5):" (Mesa), "0(12) :" (NVIDIA) or
+// "ERROR: 0:12:"; each named line of the shader is quoted after the log.
+static void print_log_with_source(const std::string &log, const std::string &source)
+{
+    fprintf(stderr, "%s", log.c_str());
+    if (!log.empty() && log.back() != '\n')
+        fputc('\n', stderr);
+
+    std::vector<std::string> lines;
+    std::istringstream in(source);
+    std::string line;
+    while (std::getline(in, line))
+        lines.push_back(line);
+
+    static const std::regex line_ref(R"(^\s*(?:ERROR:\s*|WARNING:\s*)?\d+[:(](\d+))");
+    std::set<size_t> shown;
+    std::istringstream log_in(log);
+    while (std::getline(log_in, line)) {
+        std::smatch m;
+        if (!std::regex_search(line, m, line_ref))
+            continue;
+        size_t n = (size_t)std::stoul(m[1].str());
+        if (n < 1 || n > lines.size() || !shown.insert(n).second)
+            continue;
+        fprintf(stderr, "  %s:%zu: %s\n", SHADER_FILE, n, lines[n - 1].c_str());
+    }
+}
+
+// build_scene says only that it failed; the author needs the driver's words.
+static bool report_scene_problems(const t_scene &scene)
+{
+    GLint ok = 0;
+    if (scene.vs != 0 && glIsShader(scene.vs)) {
+        glGetShaderiv(scene.vs, GL_COMPILE_STATUS, &ok);
+        if (!ok) {
+            fail_line("the vertex shader failed to compile:");
+            print_log_with_source(shader_log(scene.vs), vertex_shader);
+            return true;
+        }
+    }
+    if (scene.fs != 0 && glIsShader(scene.fs)) {
+        glGetShaderiv(scene.fs, GL_COMPILE_STATUS, &ok);
+        if (!ok) {
+            std::ifstream file(SHADER_FILE);
+            std::string source = read_shader_text(file);
+            fail_line(std::string(SHADER_FILE) + " failed to compile:");
+            print_log_with_source(shader_log(scene.fs), source);
+            return true;
+        }
+    }
+    if (scene.program != 0 && glIsProgram(scene.program)) {
+        glGetProgramiv(scene.program, GL_LINK_STATUS, &ok);
+        if (!ok) {
+            fail_line("the shader program failed to link:");
+            std::string log = program_log(scene.program);
+            fprintf(stderr, "%s%s", log.c_str(), !log.empty() && log.back() == '\n' ? "" : "\n");
+            return true;
+        }
+        return false;
+    }
+    fail_line("the scene could not be built");
+    return true;
+}
+
+enum t_emit {
+    emit_ok,
+    emit_failed,
+    emit_interrupted,
+};
+
+struct t_run {
+    t_options opt;
+    std::string output; // absolute
+    std::vector<double> times;
+    t_offscreen off;
+    t_scene scene = {};
+    t_ffmpeg ffmpeg;
+    bool ffmpeg_running = false;
+};
+
+static std::string frame_file(const std::string &dir, size_t index)
+{
+    char name[32];
+    snprintf(name, sizeof name, "/frame_%05zu.png", index);
+    return dir + name;
+}
+
+// Hands frame `index` (top-down RGB) to its destination.
+static t_emit emit_frame(t_run *run, size_t index, const unsigned char *rgb)
+{
+    std::string error;
+    if (rgb == nullptr) {
+        fail_line("reading the frame back from the GL failed");
+        return emit_failed;
+    }
+    if (run->opt.mode == mode_video) {
+        size_t bytes = (size_t)run->opt.width * (size_t)run->opt.height * 3;
+        if (ffmpeg_write(&run->ffmpeg, rgb, bytes, &g_stop, &error))
+            return emit_ok;
+        if (g_stop)
+            return emit_interrupted;
+        // The reason is in ffmpeg's own output, which finishing collects.
+        std::string finish_error;
+        ffmpeg_finish(&run->ffmpeg, &finish_error);
+        run->ffmpeg_running = false;
+        fail_line(error);
+        if (!finish_error.empty())
+            fprintf(stderr, "%s\n", finish_error.c_str());
+        return emit_failed;
+    }
+    std::string path = run->opt.mode == mode_still ? run->output : frame_file(run->output, index);
+    if (!write_png_rgb(path, rgb, run->opt.width, run->opt.height, &error)) {
+        fail_line(error);
+        return emit_failed;
+    }
+    // Interrupted while the file was being written: it may be the one a viewer
+    // would take for complete, so it goes.
+    if (g_stop) {
+        unlink(path.c_str());
+        return emit_interrupted;
+    }
+    return emit_ok;
+}
+
+static double seconds_since(std::chrono::steady_clock::time_point start)
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+static t_emit render_all(t_run *run)
+{
+    bool readback = !run->opt.time_only;
+    bool progress = !run->opt.quiet && run->opt.mode != mode_still;
+    size_t total = run->times.size();
+    auto start = std::chrono::steady_clock::now();
+    double last_shown = -1.0;
+
+    for (size_t i = 0; i < total; i++) {
+        if (g_stop)
+            return emit_interrupted;
+        offscreen_draw(&run->off, run->scene, run->times[i]);
+        if (readback) {
+            // Frame i is copied into one buffer while frame i-1's copy is mapped.
+            offscreen_start_read(&run->off, (int)(i & 1));
+            if (i > 0) {
+                t_emit e = emit_frame(run, i - 1, offscreen_finish_read(&run->off, (int)((i - 1) & 1)));
+                if (e != emit_ok)
+                    return e;
+            }
+        }
+        double now = seconds_since(start);
+        if (progress && (now - last_shown >= 0.25 || i + 1 == total)) {
+            last_shown = now;
+            fprintf(stderr, "\r%s  ", format_progress(i + 1, total, now).c_str());
+            fflush(stderr);
+        }
+    }
+    if (progress)
+        fputc('\n', stderr);
+    if (readback && total > 0) {
+        if (g_stop)
+            return emit_interrupted;
+        return emit_frame(run, total - 1, offscreen_finish_read(&run->off, (int)((total - 1) & 1)));
+    }
+    return emit_ok;
+}
+
+static int capture(t_run *run)
+{
+    t_options &opt = run->opt;
+    std::string error;
+
+    if (!opt.time_only) {
+        run->output = absolute_path(opt.output);
+        bool ok = opt.mode == mode_frames ? prepare_output_dir(run->output, &error)
+                                          : check_output_file(run->output, &error);
+        if (!ok) {
+            fail_line(error);
+            return exit_failed;
+        }
+    }
+
+    if (chdir(opt.data_dir.c_str()) != 0) {
+        fail_line("cannot use data directory " + opt.data_dir + ": " + strerror(errno));
+        return exit_failed;
+    }
+    if (!check_input_file(opt.data_dir, SHADER_FILE) || !check_input_file(opt.data_dir, ATLAS_FILE))
+        return exit_failed;
+    bool video_out = opt.mode == mode_video && !opt.time_only;
+    if (video_out && !check_input_file(opt.data_dir, MUSIC_FILE))
+        return exit_failed;
+
+    std::string platform;
+    if (!create_egl_context(opt.egl, &platform, &error)) {
+        fail_line("no headless OpenGL 3.2 core context:");
+        fprintf(stderr, "%s", error.c_str());
+        return exit_failed;
+    }
+    std::string renderer = (const char *)glGetString(GL_RENDERER);
+
+    if (!offscreen_create(&run->off, opt.width, opt.height, &error)) {
+        fail_line(error);
+        return exit_failed;
+    }
+    bool built = build_scene(&run->scene, opt.width, opt.height);
+    if (!built || report_scene_problems(run->scene)) {
+        if (built)
+            fail_line("the scene could not be built");
+        return exit_failed;
+    }
+    load_font_atlas();
+
+    run->times = frame_times(opt);
+    // One untimed draw first: the driver finishes compiling on first use, and
+    // some (llvmpipe) report a nonsense time for the very first query.
+    if (!run->times.empty()) {
+        glClear(GL_COLOR_BUFFER_BIT);
+        glUniform1f(run->scene.tloc, (float)run->times[0]);
+        glBindVertexArray(run->scene.vao);
+        glDrawArrays(GL_TRIANGLES, 0, 6);
+        glFinish();
+    }
+    fprintf(stderr, "tessary-capture: %zu frame%s at %dx%d on %s (EGL %s)\n", run->times.size(),
+            run->times.size() == 1 ? "" : "s", opt.width, opt.height, renderer.c_str(), platform.c_str());
+    if (!run->off.timer_queries)
+        fprintf(stderr, "tessary-capture: this GL has no timer queries; draw times are not measured\n");
+
+    if (video_out) {
+        double seconds = (double)run->times.size() / (double)opt.fps;
+        std::string music = absolute_path(MUSIC_FILE);
+        auto args = video_ffmpeg_args(opt.width, opt.height, opt.fps, seconds, opt.crf, opt.preset, music,
+                                      run->output);
+        if (!ffmpeg_start(&run->ffmpeg, "ffmpeg", args, &error)) {
+            fail_line(error);
+            return exit_failed;
+        }
+        run->ffmpeg_running = true;
+    }
+
+    t_emit result = render_all(run);
+    if (result == emit_ok && run->ffmpeg_running) {
+        run->ffmpeg_running = false;
+        if (!ffmpeg_finish(&run->ffmpeg, &error)) {
+            fail_line(error);
+            result = emit_failed;
+        }
+    }
+    if (result != emit_ok) {
+        if (run->ffmpeg_running)
+            ffmpeg_kill(&run->ffmpeg);
+        run->ffmpeg_running = false;
+        if (video_out)
+            unlink(run->output.c_str());
+        if (result == emit_interrupted) {
+            fputc('\n', stderr);
+            fail_line(video_out ? "interrupted; removed " + run->output : "interrupted");
+            return exit_interrupted;
+        }
+        return exit_failed;
+    }
+
+    offscreen_drain_queries(&run->off);
+    if (run->off.timer_queries)
+        printf("%s\n", format_summary(summarize_draws(run->off.samples), renderer).c_str());
+    else
+        printf("draw_ms unavailable frames=%zu renderer=\"%s\"\n", run->times.size(), renderer.c_str());
+    fflush(stdout);
+    offscreen_destroy(&run->off);
+    return exit_ok;
+}
+
+int main(int argc, char **argv)
+{
+    t_run run;
+    std::string error;
+    if (!parse_options(argc, argv, &run.opt, &error)) {
+        fail_line(error);
+        return exit_usage;
+    }
+    if (run.opt.help) {
+        fputs(usage_text(), stdout);
+        return exit_ok;
+    }
+    install_signal_handlers();
+    int status = capture(&run);
+    destroy_egl_context();
+    return status;
+}
