@@ -9,6 +9,7 @@
 #include <SDL.h>
 
 #include <cstdio>
+#include <cstring>
 
 static const int WIDTH = 1920;
 static const int HEIGHT = 1080;
@@ -17,6 +18,14 @@ static int fail_sdl(const char *step)
 {
     fprintf(stderr, "Failed to %s: %s\n", step, SDL_GetError());
     return 1;
+}
+
+// Without a display SDL falls back to drivers that draw to nowhere; a show
+// nobody can see is a failure, not a silent success.
+static bool video_driver_shows_nothing(void)
+{
+    const char *driver = SDL_GetCurrentVideoDriver();
+    return driver == NULL || strcmp(driver, "offscreen") == 0 || strcmp(driver, "dummy") == 0;
 }
 
 static void set_gl_attributes(void)
@@ -48,6 +57,10 @@ int main(int argc, char **argv)
 
     if (SDL_Init(SDL_INIT_VIDEO) != 0)
         return fail_sdl("initialise SDL video");
+    if (video_driver_shows_nothing()) {
+        SDL_SetError("no display available (SDL chose its \"%s\" driver)", SDL_GetCurrentVideoDriver());
+        return fail_sdl("initialise SDL video");
+    }
     set_gl_attributes();
     SDL_Window *window = open_window();
     if (window == NULL)

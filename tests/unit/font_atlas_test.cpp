@@ -1,0 +1,300 @@
+#include "font_atlas.h"
+#include "jpeg_fixtures.h"
+
+#include <EGL/egl.h>
+#include <EGL/eglext.h>
+#include <GL/glext.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
+
+#if defined(__SANITIZE_ADDRESS__)
+#define UNDER_ASAN 1
+#else
+#define UNDER_ASAN 0
+#endif
+
+static const int NO_LIMIT = 1 << 30;
+
+static std::vector<unsigned char> decode(const std::vector<unsigned char> &jpeg, int *width, int *height)
+{
+    unsigned char *pixels = decode_atlas(jpeg.data(), jpeg.size(), NO_LIMIT, width, height);
+    std::vector<unsigned char> out(pixels, pixels + (size_t)*width * (size_t)*height * 3);
+    free(pixels);
+    return out;
+}
+
+// Decodes and drops the result: for tests that expect the process to end.
+static void decode_only(const std::vector<unsigned char> &jpeg, int max_size)
+{
+    int width = 0;
+    int height = 0;
+    free(decode_atlas(jpeg.data(), jpeg.size(), max_size, &width, &height));
+}
+
+static void decode_with_address_space(const std::vector<unsigned char> &jpeg, rlim_t bytes)
+{
+    struct rlimit limit;
+    limit.rlim_cur = bytes;
+    limit.rlim_max = bytes;
+    setrlimit(RLIMIT_AS, &limit);
+    decode_only(jpeg, NO_LIMIT);
+}
+
+// ---- reading the file ----
+
+TEST(AtlasRead, ProgressLinesAddUpToTheFileSize)
+{
+    std::vector<unsigned char> bytes = make_jpeg(512, 256, jpeg_rgb);
+    std::string path = write_temp_file("atlas.jpg", bytes);
+
+    testing::internal::CaptureStdout();
+    size_t size = 0;
+    unsigned char *buffer = read_atlas_file(path.c_str(), &size);
+    std::string output = testing::internal::GetCapturedStdout();
+
+    ASSERT_EQ(size, bytes.size());
+    EXPECT_EQ(memcmp(buffer, bytes.data(), size), 0);
+    free(buffer);
+
+    std::istringstream lines(output);
+    std::string line;
+    unsigned long total = 0, lines_seen = 0;
+    while (std::getline(lines, line)) {
+        int got = 0;
+        unsigned long wanted = 0;
+        ASSERT_EQ(sscanf(line.c_str(), "Input: Read %d/%lu bytes", &got, &wanted), 2) << line;
+        EXPECT_EQ(wanted, bytes.size() - total) << "each line names the bytes still wanted";
+        total += (unsigned long)got;
+        lines_seen++;
+    }
+    EXPECT_GE(lines_seen, 1u);
+    EXPECT_EQ(total, bytes.size());
+}
+
+TEST(AtlasReadDeathTest, MissingFileEndsWith255)
+{
+    EXPECT_EXIT(
+        {
+            size_t size;
+            read_atlas_file("/nonexistent/font_subset_bw_sdf.jpg", &size);
+        },
+        testing::ExitedWithCode(255), "");
+}
+
+TEST(AtlasReadDeathTest, DirectoryIsReportedNotSpunOn)
+{
+    std::string path = write_temp_file("placeholder", {});
+    std::string dir = path.substr(0, path.rfind('/'));
+    EXPECT_EXIT(
+        {
+            size_t size;
+            read_atlas_file(dir.c_str(), &size);
+        },
+        testing::ExitedWithCode(255), "Failed to read .*tessary-unit.*: Is a directory");
+}
+
+TEST(AtlasReadDeathTest, FileShorterThanItsStatedSizeIsReported)
+{
+    // Kernel attribute files claim a page but hold a line: the read ends early.
+    const char *path = "/sys/kernel/mm/transparent_hugepage/enabled";
+    struct stat info;
+    if (stat(path, &info) != 0 || info.st_size <= 0)
+        GTEST_SKIP() << path << " is not available here";
+    EXPECT_EXIT(
+        {
+            size_t size;
+            read_atlas_file(path, &size);
+        },
+        testing::ExitedWithCode(255), "Failed to read .*: the file ended before its stated size");
+}
+
+TEST(AtlasReadDeathTest, UnreadableFileIsReported)
+{
+    std::string path = write_temp_file("atlas.jpg", make_jpeg(8, 8, jpeg_rgb));
+    chmod(path.c_str(), 0);
+    chmod(path.substr(0, path.rfind('/')).c_str(), 0755);
+    EXPECT_EXIT(
+        {
+            // Root reads everything: become nobody first.
+            if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+                exit(99);
+            size_t size;
+            read_atlas_file(path.c_str(), &size);
+        },
+        testing::ExitedWithCode(255), "Failed to read .*atlas.jpg: Permission denied");
+}
+
+// ---- decoding ----
+
+TEST(AtlasDecode, ColourImageGivesThreeBytesATexelTopDown)
+{
+    int width = 0, height = 0;
+    std::vector<unsigned char> pixels = decode(make_jpeg(64, 32, jpeg_rgb), &width, &height);
+    ASSERT_EQ(width, 64);
+    ASSERT_EQ(height, 32);
+    for (int y = 0; y < height; y += 5) {
+        for (int x = 0; x < width; x += 7) {
+            unsigned char expected[3];
+            pattern_texel(x, y, expected);
+            for (int c = 0; c < 3; c++)
+                EXPECT_NEAR(pixels[((size_t)y * width + x) * 3 + c], expected[c], 8)
+                    << "texel " << x << "," << y << " channel " << c;
+        }
+    }
+}
+
+TEST(AtlasDecode, GreyscaleImageBecomesRgb)
+{
+    int width = 0, height = 0;
+    std::vector<unsigned char> pixels = decode(make_jpeg(40, 20, jpeg_grey), &width, &height);
+    ASSERT_EQ(pixels.size(), 40u * 20u * 3u);
+    for (size_t i = 0; i < pixels.size(); i += 3) {
+        EXPECT_EQ(pixels[i], pixels[i + 1]);
+        EXPECT_EQ(pixels[i], pixels[i + 2]);
+    }
+    unsigned char expected[3];
+    pattern_texel(39, 19, expected);
+    EXPECT_NEAR(pixels[(19 * 40 + 39) * 3], expected[0], 8);
+}
+
+TEST(AtlasDecode, OddWidthRowsAreTightlyPacked)
+{
+    int width = 0, height = 0;
+    std::vector<unsigned char> pixels = decode(make_jpeg(33, 7, jpeg_rgb), &width, &height);
+    ASSERT_EQ(width, 33);
+    ASSERT_EQ(pixels.size(), 33u * 7u * 3u);
+    for (int y = 0; y < 7; y++) {
+        unsigned char expected[3];
+        pattern_texel(32, y, expected);
+        EXPECT_NEAR(pixels[((size_t)y * 33 + 32) * 3], expected[0], 8) << "row " << y;
+    }
+}
+
+TEST(AtlasDecodeDeathTest, CmykEndsThroughLibjpeg)
+{
+    std::vector<unsigned char> jpeg = make_jpeg(16, 16, jpeg_cmyk);
+    EXPECT_EXIT(decode_only(jpeg, NO_LIMIT), testing::ExitedWithCode(1), "Unsupported color conversion request");
+}
+
+TEST(AtlasDecodeDeathTest, NonJpegEndsThroughLibjpeg)
+{
+    const char *text = "this is not a picture";
+    std::vector<unsigned char> bytes(text, text + strlen(text));
+    EXPECT_EXIT(decode_only(bytes, NO_LIMIT), testing::ExitedWithCode(1), "Not a JPEG file");
+}
+
+TEST(AtlasDecodeDeathTest, ImageLargerThanTheGlCanHoldIsRefused)
+{
+    std::vector<unsigned char> jpeg = make_jpeg(16, 16, jpeg_rgb);
+    patch_jpeg_size(jpeg, 20000, 16);
+    EXPECT_EXIT(decode_only(jpeg, 16384), testing::ExitedWithCode(1), "The font atlas is 20000x16, larger than the 16384x16384 the GL can hold");
+}
+
+TEST(AtlasDecodeDeathTest, PixelBufferThatCannotBeHadIsReported)
+{
+    if (UNDER_ASAN)
+        GTEST_SKIP() << "the sanitizer's allocator ignores address-space limits";
+    // 30000 x 30000 x 3 bytes is 2.7 GB: past 2 GiB, and past the limit set below.
+    std::vector<unsigned char> jpeg = make_jpeg(16, 16, jpeg_rgb);
+    patch_jpeg_size(jpeg, 30000, 30000);
+    EXPECT_EXIT(decode_with_address_space(jpeg, 1UL << 30), testing::ExitedWithCode(1), "Not enough memory to decode the 30000x30000 font atlas \\(2700000000 bytes\\)");
+}
+
+// ---- uploading, in a headless GL 3.2 core context ----
+
+class AtlasUpload : public testing::Test {
+protected:
+    EGLDisplay display = EGL_NO_DISPLAY;
+    EGLContext context = EGL_NO_CONTEXT;
+
+    void SetUp() override
+    {
+        auto get_platform_display =
+            (PFNEGLGETPLATFORMDISPLAYEXTPROC)eglGetProcAddress("eglGetPlatformDisplayEXT");
+        if (get_platform_display == nullptr)
+            GTEST_SKIP() << "no EGL platform display";
+        display = get_platform_display(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr);
+        ASSERT_NE(display, EGL_NO_DISPLAY);
+        ASSERT_TRUE(eglInitialize(display, nullptr, nullptr));
+        ASSERT_TRUE(eglBindAPI(EGL_OPENGL_API));
+        const EGLint attributes[] = {EGL_CONTEXT_MAJOR_VERSION, 3, EGL_CONTEXT_MINOR_VERSION, 2,
+                                     EGL_CONTEXT_OPENGL_PROFILE_MASK, EGL_CONTEXT_OPENGL_CORE_PROFILE_BIT,
+                                     EGL_NONE};
+        context = eglCreateContext(display, EGL_NO_CONFIG_KHR, EGL_NO_CONTEXT, attributes);
+        ASSERT_NE(context, EGL_NO_CONTEXT);
+        ASSERT_TRUE(eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, context));
+    }
+
+    void TearDown() override
+    {
+        if (display == EGL_NO_DISPLAY)
+            return;
+        eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
+        if (context != EGL_NO_CONTEXT)
+            eglDestroyContext(display, context);
+        eglTerminate(display);
+    }
+
+    // Uploads decoded pixels and reads the texture back, tightly packed.
+    std::vector<unsigned char> round_trip(const std::vector<unsigned char> &pixels, int width, int height)
+    {
+        GLuint font_tex = upload_atlas(pixels.data(), width, height);
+        EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
+
+        GLint bound = 0, unit = 0, min_filter = 0;
+        glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
+        glGetIntegerv(GL_ACTIVE_TEXTURE, &unit);
+        glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, &min_filter);
+        EXPECT_EQ((GLuint)bound, font_tex);
+        EXPECT_EQ(unit, GL_TEXTURE0);
+        EXPECT_EQ(min_filter, GL_NEAREST);
+
+        std::vector<unsigned char> back(pixels.size() + 64, 0xAB);
+        glPixelStorei(GL_PACK_ALIGNMENT, 1);
+        glGetTexImage(GL_TEXTURE_2D, 0, GL_RGB, GL_UNSIGNED_BYTE, back.data());
+        EXPECT_EQ(back[pixels.size()], 0xAB) << "read back more than the image";
+        back.resize(pixels.size());
+        return back;
+    }
+};
+
+TEST_F(AtlasUpload, OddWidthColourImageArrivesIntact)
+{
+    int width = 0, height = 0;
+    std::vector<unsigned char> pixels = decode(make_jpeg(37, 11, jpeg_rgb), &width, &height);
+    EXPECT_EQ(round_trip(pixels, width, height), pixels);
+}
+
+TEST_F(AtlasUpload, GreyscaleImageArrivesAsRgb)
+{
+    int width = 0, height = 0;
+    std::vector<unsigned char> pixels = decode(make_jpeg(30, 9, jpeg_grey), &width, &height);
+    EXPECT_EQ(round_trip(pixels, width, height), pixels);
+}
+
+TEST_F(AtlasUpload, WholeLoadFromTheWorkingDirectory)
+{
+    std::string path = write_temp_file(ATLAS_FILE, make_jpeg(48, 24, jpeg_rgb));
+    std::string dir = path.substr(0, path.rfind('/'));
+    char previous[4096];
+    ASSERT_NE(getcwd(previous, sizeof previous), nullptr);
+    ASSERT_EQ(chdir(dir.c_str()), 0);
+    testing::internal::CaptureStdout();
+    GLuint font_tex = load_font_atlas();
+    std::string output = testing::internal::GetCapturedStdout();
+    ASSERT_EQ(chdir(previous), 0);
+
+    EXPECT_NE(font_tex, 0u);
+    GLint width = 0, height = 0;
+    glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_WIDTH, &width);
+    glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_HEIGHT, &height);
+    EXPECT_EQ(width, 48);
+    EXPECT_EQ(height, 24);
+    EXPECT_NE(output.find("Input: Read "), std::string::npos);
+}
