@@ -211,7 +211,7 @@ static bool report_scene_problems(const t_scene &scene)
         }
         return false;
     }
-    fail_line("the scene could not be built");
+    fail_line("the scene could not be built (no shader program)");
     return true;
 }
 
@@ -355,12 +355,10 @@ static int capture(t_run *run)
         fail_line(error);
         return exit_failed;
     }
+    // build_scene doesn't check the link, so the logs are looked at either way.
     bool built = build_scene(&run->scene, opt.width, opt.height);
-    if (!built || report_scene_problems(run->scene)) {
-        if (built)
-            fail_line("the scene could not be built");
+    if (report_scene_problems(run->scene) || !built)
         return exit_failed;
-    }
     load_font_atlas();
 
     run->times = frame_times(opt);
