@@ -74,6 +74,41 @@ void load_glyph(FT_Face face, int code) {
         fail("the glyph for " + char_name(code) + " is not an outline");
 }
 
+// Which texel centres lie inside the outline, from FreeType's monochrome
+// scan converter, in the same coordinates as an sdf_bitmap.
+sdf_bitmap render_centres(FT_Face face, int code) {
+    load_glyph(face, code);
+    face->glyph->outline.flags |= FT_OUTLINE_IGNORE_DROPOUTS;
+    if (FT_Render_Glyph(face->glyph, FT_RENDER_MODE_MONO) != 0) fail("FreeType cannot render " + char_name(code));
+    const FT_Bitmap &bm = face->glyph->bitmap;
+    sdf_bitmap out;
+    out.left = face->glyph->bitmap_left;
+    out.top = face->glyph->bitmap_top;
+    out.w = static_cast<int>(bm.width);
+    out.h = static_cast<int>(bm.rows);
+    out.data.resize(static_cast<size_t>(out.w) * out.h);
+    for (int y = 0; y < out.h; y++) {
+        const unsigned char *row = bm.pitch >= 0 ? bm.buffer + y * bm.pitch : bm.buffer + (out.h - 1 - y) * -bm.pitch;
+        for (int x = 0; x < out.w; x++) out.data[static_cast<size_t>(y) * out.w + x] = (row[x >> 3] >> (7 - (x & 7))) & 1;
+    }
+    return out;
+}
+
+// FreeType truncates distances towards zero, so 128 stands for both sides of
+// the outline within 1/16 px (at spread 8). Settle those texels by whether
+// their centre is inside, so thresholding at 128 gives the glyph's shape.
+void settle_edge_texels(sdf_bitmap &sdf, const sdf_bitmap &centres) {
+    for (int y = 0; y < sdf.h; y++)
+        for (int x = 0; x < sdf.w; x++) {
+            unsigned char &v = sdf.data[static_cast<size_t>(y) * sdf.w + x];
+            if (v != 127 && v != 128) continue;
+            int cx = x + sdf.left - centres.left, cy = y - (sdf.top - centres.top);
+            bool inside = cx >= 0 && cy >= 0 && cx < centres.w && cy < centres.h &&
+                          centres.data[static_cast<size_t>(cy) * centres.w + cx] != 0;
+            v = inside ? 128 : 127;
+        }
+}
+
 sdf_bitmap render_sdf(FT_Face face, int code) {
     load_glyph(face, code);
     sdf_bitmap out;
@@ -130,7 +165,11 @@ size_try try_size(FT_Face face, int pixel_size, int spread, bool render) {
     size_try t;
     for (int i = 0; i < GLYPH_COUNT; i++)
         t.bitmaps[i] = render ? render_sdf(face, FIRST_CODE + i) : estimate_sdf_box(face, FIRST_CODE + i, spread);
-    if (render) make_inside_bright(t.bitmaps);
+    if (render) {
+        make_inside_bright(t.bitmaps);
+        for (int i = 0; i < GLYPH_COUNT; i++)
+            if (t.bitmaps[i].w != 0) settle_edge_texels(t.bitmaps[i], render_centres(face, FIRST_CODE + i));
+    }
 
     // One outside texel on every side of every bitmap, so linear filtering at
     // a cell's border never picks up the neighbour.
