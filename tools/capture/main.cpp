@@ -12,13 +12,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <regex>
 #include <set>
 #include <sstream>
 
@@ -152,7 +152,31 @@ static std::string program_log(GLuint program)
 }
 
 // Driver logs name lines as "0:12(5):" (Mesa), "0(12) :" (NVIDIA) or
-// "ERROR: 0:12:"; each named line of the shader is quoted after the log.
+// "ERROR: 0:12:"; returns the 12, or 0 when the log line names none.
+static size_t logged_line_number(const std::string &text)
+{
+    size_t i = text.find_first_not_of(" \t");
+    if (i == std::string::npos)
+        return 0;
+    for (const char *prefix : {"ERROR:", "WARNING:"})
+        if (text.compare(i, strlen(prefix), prefix) == 0)
+            i = text.find_first_not_of(" \t", i + strlen(prefix));
+    if (i == std::string::npos || !isdigit((unsigned char)text[i]))
+        return 0;
+    while (i < text.size() && isdigit((unsigned char)text[i]))
+        i++;
+    if (i >= text.size() || (text[i] != ':' && text[i] != '('))
+        return 0;
+    i++;
+    size_t n = 0;
+    if (i >= text.size() || !isdigit((unsigned char)text[i]))
+        return 0;
+    for (; i < text.size() && isdigit((unsigned char)text[i]) && n < 1000000; i++)
+        n = n * 10 + (size_t)(text[i] - '0');
+    return n;
+}
+
+// Prints the log, then quotes each shader line it names.
 static void print_log_with_source(const std::string &log, const std::string &source)
 {
     fprintf(stderr, "%s", log.c_str());
@@ -165,14 +189,10 @@ static void print_log_with_source(const std::string &log, const std::string &sou
     while (std::getline(in, line))
         lines.push_back(line);
 
-    static const std::regex line_ref(R"(^\s*(?:ERROR:\s*|WARNING:\s*)?\d+[:(](\d+))");
     std::set<size_t> shown;
     std::istringstream log_in(log);
     while (std::getline(log_in, line)) {
-        std::smatch m;
-        if (!std::regex_search(line, m, line_ref))
-            continue;
-        size_t n = (size_t)std::stoul(m[1].str());
+        size_t n = logged_line_number(line);
         if (n < 1 || n > lines.size() || !shown.insert(n).second)
             continue;
         fprintf(stderr, "  %s:%zu: %s\n", SHADER_FILE, n, lines[n - 1].c_str());
