@@ -361,15 +361,4 @@ TEST_F(AtlasCli, UnwritableOutputsFailWithoutLeftovers) {
                          "a.glsl");
 }
 
-TEST_F(AtlasCli, UsageErrorsAndHelp) {
-    expect_clean_failure("-o " + quote((out / "a.jpg").string()), "--font");
-    expect_clean_failure(std::string("--font ") + quote(ATLAS_FONT) + " -o " + quote((out / "a.jpg").string()) +
-                             " --size 0",
-                         "--size");
-    expect_clean_failure("--frobnicate 1", "--frobnicate");
-    std::string cmd = quote(ATLAS_BAKER) + " --help > " + quote((dir / "help.txt").string());
-    EXPECT_EQ(std::system(cmd.c_str()), 0);
-    EXPECT_NE(read_file(dir / "help.txt").find("--font"), std::string::npos);
-}
-
 }  // namespace

@@ -200,8 +200,10 @@ atlas bake_atlas(const std::string &font_path, int max_size, int spread) {
     ft_face f;
     FT_Error err = FT_New_Face(ft.lib, font_path.c_str(), 0, &f.face);
     if (err != 0) {
+        // Distributions often build FreeType without its error strings.
         const char *why = FT_Error_String(err);
-        fail("cannot read font '" + font_path + "': " + (why ? why : "FreeType error " + std::to_string(err)));
+        if (!why && (err == FT_Err_Unknown_File_Format || err == FT_Err_Invalid_File_Format)) why = "not a font file";
+        fail("cannot read font '" + font_path + "': " + (why ? why : "FreeType error") + " (" + std::to_string(err) + ")");
     }
     if (!FT_IS_SCALABLE(f.face)) fail("font '" + font_path + "' has no outlines");
 
