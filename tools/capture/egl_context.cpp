@@ -100,6 +100,7 @@ static bool try_device(const char *client_ext, std::string *error)
     auto get_platform_display =
         (PFNEGLGETPLATFORMDISPLAYEXTPROC)eglGetProcAddress("eglGetPlatformDisplayEXT");
     auto query_devices = (PFNEGLQUERYDEVICESEXTPROC)eglGetProcAddress("eglQueryDevicesEXT");
+    auto query_device_string = (PFNEGLQUERYDEVICESTRINGEXTPROC)eglGetProcAddress("eglQueryDeviceStringEXT");
     if (get_platform_display == nullptr || query_devices == nullptr) {
         *error += "device platform: entry points missing\n";
         return false;
@@ -110,12 +111,20 @@ static bool try_device(const char *client_ext, std::string *error)
         *error += "device platform: no devices\n";
         return false;
     }
-    for (EGLint i = 0; i < count; i++) {
-        std::string why;
-        EGLDisplay display = get_platform_display(EGL_PLATFORM_DEVICE_EXT, devices[i], nullptr);
-        if (make_context(display, &why))
-            return true;
-        *error += "device platform, device " + std::to_string(i) + ": " + why + "\n";
+    // GLVND lists every vendor's devices; Mesa's software rasterizer comes
+    // last so a GPU server renders on its GPU.
+    for (int software = 0; software < 2; software++) {
+        for (EGLint i = 0; i < count; i++) {
+            const char *device_ext =
+                query_device_string ? query_device_string(devices[i], EGL_EXTENSIONS) : nullptr;
+            if (has_extension(device_ext, "EGL_MESA_device_software") != (software == 1))
+                continue;
+            std::string why;
+            EGLDisplay display = get_platform_display(EGL_PLATFORM_DEVICE_EXT, devices[i], nullptr);
+            if (make_context(display, &why))
+                return true;
+            *error += "device platform, device " + std::to_string(i) + ": " + why + "\n";
+        }
     }
     return false;
 }
