@@ -1,0 +1,155 @@
+// tessary-synth: renders the soundtrack to a 48 kHz 16-bit stereo WAV.
+#include "dsp.h"
+#include "master.h"
+#include "render.h"
+#include "song.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <string>
+
+namespace {
+
+// The temporary file, removed if we are interrupted before the rename.
+char temp_path[4096];
+
+void on_signal(int sig) {
+    if (temp_path[0]) unlink(temp_path);
+    std::signal(sig, SIG_DFL);
+    std::raise(sig);
+}
+
+void usage(std::FILE* to) {
+    std::fprintf(to,
+                 "usage: tessary-synth -o OUT.wav [--levels] [--quiet]\n"
+                 "Renders the tessary soundtrack: 48 kHz, 16-bit stereo PCM, %.1f s,\n"
+                 "mastered to -14 LUFS with true peaks under -1 dBTP.\n"
+                 "  -o, --output FILE  where to write the WAV (written to a temporary file, then renamed)\n"
+                 "  --levels           print each track's level per section (for balancing the mix)\n"
+                 "  --quiet            no progress output\n"
+                 "  -h, --help         this text\n",
+                 song::file_seconds);
+}
+
+void print_levels(const synth::track_levels& levels) {
+    std::printf("%-9s", "dBFS");
+    for (const song::section& s : song::sections) std::printf(" %10.10s", s.name);
+    std::printf("\n");
+    for (int t = 0; t < song::track_count; ++t) {
+        std::printf("%-9s", song::track_name(t));
+        for (size_t s = 0; s < std::size(song::sections); ++s) {
+            const double ms = levels.sum_squares[t][s] / std::max(1L, levels.samples[s]);
+            if (ms > 1e-12) std::printf(" %10.1f", 10.0 * std::log10(ms));
+            else std::printf(" %10s", "-");
+        }
+        std::printf("\n");
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string output;
+    bool quiet = false, show_levels = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "-h" || arg == "--help") {
+            usage(stdout);
+            return 0;
+        } else if ((arg == "-o" || arg == "--output") && i + 1 < argc) {
+            output = argv[++i];
+        } else if (arg == "--quiet") {
+            quiet = true;
+        } else if (arg == "--levels") {
+            show_levels = true;
+        } else {
+            std::fprintf(stderr, "tessary-synth: unexpected argument '%s'\n", arg.c_str());
+            usage(stderr);
+            return 2;
+        }
+    }
+    if (output.empty()) {
+        std::fprintf(stderr, "tessary-synth: no output file given\n");
+        usage(stderr);
+        return 2;
+    }
+
+    // Open the temporary file first, so an unwritable destination fails at once.
+    if (output.size() + 8 >= sizeof(temp_path)) {
+        std::fprintf(stderr, "tessary-synth: output path too long\n");
+        return 1;
+    }
+    std::snprintf(temp_path, sizeof(temp_path), "%s.XXXXXX", output.c_str());
+    const int fd = mkstemp(temp_path);
+    if (fd < 0) {
+        std::fprintf(stderr, "tessary-synth: cannot write '%s': %s\n", output.c_str(), std::strerror(errno));
+        temp_path[0] = '\0';
+        return 1;
+    }
+    std::signal(SIGINT, on_signal);
+    std::signal(SIGTERM, on_signal);
+    auto fail = [&](const std::string& why) {
+        std::fprintf(stderr, "tessary-synth: %s\n", why.c_str());
+        unlink(temp_path);
+        return 1;
+    };
+
+    const auto start = std::chrono::steady_clock::now();
+    synth::master_result mastered;
+    synth::track_levels levels;
+    try {
+        const song::score score = song::build_score();
+        if (!quiet) std::printf("tessary-synth: rendering %.1f s\n", song::file_seconds);
+        int shown = -1;
+        const synth::stereo_buffer mix = synth::render_score(
+            score,
+            [&](double done) {
+                const int percent = static_cast<int>(done * 100.0 + 0.5);
+                if (quiet || percent / 10 == shown) return;
+                shown = percent / 10;
+                std::printf(" %d%%", shown * 10);
+                std::fflush(stdout);
+            },
+            show_levels ? &levels : nullptr);
+        if (!quiet) std::printf("\ntessary-synth: mastering\n");
+        mastered = synth::master(mix, synth::master_settings{});
+    } catch (const std::exception& e) {
+        close(fd);
+        return fail(e.what());
+    }
+
+    std::FILE* f = fdopen(fd, "wb");
+    if (!f) {
+        close(fd);
+        return fail("cannot write '" + output + "': " + std::strerror(errno));
+    }
+    const bool written = synth::write_wav(f, mastered.pcm, 2, synth::sample_rate);
+    const bool flushed = std::fflush(f) == 0 && fsync(fileno(f)) == 0;
+    if (std::fclose(f) != 0 || !written || !flushed) return fail("cannot write '" + output + "': " + std::strerror(errno));
+    // mkstemp makes the file private; a rendered asset is for everyone to read.
+    const mode_t mask = umask(0);
+    umask(mask);
+    chmod(temp_path, 0666 & ~mask);
+    if (std::rename(temp_path, output.c_str()) != 0)
+        return fail("cannot rename to '" + output + "': " + std::strerror(errno));
+    temp_path[0] = '\0';
+
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double length = static_cast<double>(mastered.pcm.size() / 2) / synth::sample_rate;
+    if (show_levels) print_levels(levels);
+    std::printf("tessary-synth: wrote %s: %.2f s, %d Hz, 16-bit stereo, %.2f LUFS integrated, true peak %.2f dBTP "
+                "(%d mastering pass%s)\n",
+                output.c_str(), length, synth::sample_rate, mastered.final.integrated_lufs, mastered.final.true_peak_db,
+                mastered.passes, mastered.passes == 1 ? "" : "es");
+    std::printf("tessary-synth: render time %.2f s, %.1fx real time\n", seconds, length / seconds);
+    return 0;
+}

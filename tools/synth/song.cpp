@@ -1,0 +1,443 @@
+// The song itself: chords, patterns, melodies and arrangement, in A minor.
+#include "song.h"
+
+#include <algorithm>
+#include <cmath>
+#include <sstream>
+#include <stdexcept>
+
+namespace song {
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Harmony: one chord per bar.
+// ---------------------------------------------------------------------------
+const char* const chord_chart[] = {
+    /* intro      0- 7 */ "Am F C G Am F C G",
+    /* build-up   8-15 */ "Am Am F F C C G E",
+    /* main theme 16-31 */ "Am F C G Am F C G Am F C G Am F C G",
+    /* breakdown 32-39 */ "F G Em Am F G C E",
+    /* climax    40-55 */ "Am F C G Am F C G Am F C G Am F C G",
+    /* outro     56-63 */ "Am F C G F G Am Am",
+};
+
+// ---------------------------------------------------------------------------
+// Patterns, one character per 16th, repeated over their lane.
+//   drums:   X accent, x hit, o ghost
+//   bass:    r root, o root an octave up, 5 fifth
+//   pad:     c the chord
+//   arp:     a digit picks a chord tone, counting up from the track's base
+//   any:     - holds the note before, . rest
+// ---------------------------------------------------------------------------
+const char* const four_floor = "x...x...x...x...";
+const char* const kick_fill = "x...x...x...x.x.";
+const char* const backbeat = "....x.......x...";
+const char* const hats_off = "..x...x...x...x.";
+const char* const hats_16 = "xoxoxoxoxoxoxoxo";
+const char* const hats_groove = "xo.oxo.oxo.oxo.o";
+const char* const open_off = "..x...x...x...x.";
+const char* const roll_8 = "x.x.x.x.x.x.x.x.";
+const char* const roll_16 = "xxxxxxxxxxxxxxxx";
+const char* const roll_to_gap = "xxxxxxxxxxxx....";  // the last beat before the climax is silent
+const char* const snare_fill = "........x.x.xxxx";
+const char* const outro_roll = "x...x...x.x.xx..";  // stops short of the final hit
+const char* const once = "X...............";
+
+const char* const bass_drone = "r---------------";
+const char* const bass_offbeat = "..r-..r-..r-..r-";
+const char* const bass_roll = ".rrr.rrr.rrr.rro";
+const char* const bass_roll_high = ".rro.rro.rr5.roo";
+
+const char* const pad_bar = "c---------------";
+
+const char* const arp_wave = "0242135302421353";
+const char* const arp_slow = "5..3..4..2..3.1.";
+const char* const sparkle_fall = "7.5.6.4.5.3.4.2.";
+
+// One note held for `steps` 16ths, then `rest` 16ths of silence.
+std::string held(int steps, int rest = 0, char hit = 'x') {
+    return hit + std::string(steps - 1, '-') + std::string(rest, '.');
+}
+
+struct lane {
+    track t;
+    int from_bar, to_bar;  // [from, to)
+    std::string pattern;
+    float velocity_from, velocity_to;
+};
+
+// ---------------------------------------------------------------------------
+// Arrangement.
+// ---------------------------------------------------------------------------
+const lane lanes[] = {
+    // intro: the pad opens slowly, bass and arp join halfway
+    {pad, 0, 8, pad_bar, 0.8f, 0.8f},
+    {bass, 4, 8, bass_drone, 0.6f, 0.7f},
+    {arp, 4, 8, arp_wave, 0.4f, 0.7f},
+    {hat, 6, 8, hats_off, 0.25f, 0.5f},
+    {riser, 6, 8, held(32), 0.45f, 0.45f},
+
+    // build-up: the beat arrives, the arp filter sweeps open, rolls into the drop
+    {crash, 8, 9, once, 0.8f, 0.8f},
+    {kick, 8, 15, four_floor, 0.9f, 1.0f},
+    {bass, 8, 16, bass_offbeat, 0.75f, 0.9f},
+    {hat, 8, 12, hats_off, 0.5f, 0.6f},
+    {hat, 12, 16, hats_16, 0.5f, 0.8f},
+    {clap, 12, 14, backbeat, 0.7f, 0.8f},
+    {snare, 14, 15, roll_8, 0.35f, 0.6f},
+    {snare, 15, 16, roll_16, 0.6f, 1.0f},
+    {arp, 8, 16, arp_wave, 0.7f, 0.9f},
+    {pad, 8, 16, pad_bar, 0.8f, 0.8f},
+    {riser, 12, 16, held(64), 0.9f, 0.9f},
+
+    // main theme: full beat, rolling bass, the hook
+    {crash, 16, 17, once, 1.0f, 1.0f},
+    {impact, 16, 17, once, 1.0f, 1.0f},
+    {crash, 24, 25, once, 0.8f, 0.8f},
+    {kick, 16, 31, four_floor, 1.0f, 1.0f},
+    {kick, 31, 32, kick_fill, 1.0f, 1.0f},
+    {clap, 16, 32, backbeat, 0.8f, 0.8f},
+    {hat, 16, 32, hats_groove, 0.6f, 0.6f},
+    {open_hat, 16, 32, open_off, 0.5f, 0.5f},
+    {bass, 16, 32, bass_roll, 0.85f, 0.85f},
+    {pad, 16, 32, pad_bar, 0.8f, 0.8f},
+    {arp, 16, 32, arp_wave, 0.55f, 0.55f},
+
+    // breakdown: drums out, slow arp, the melody returns softly, then a roll
+    {crash, 32, 33, once, 0.7f, 0.7f},
+    {impact, 32, 33, once, 0.6f, 0.6f},
+    {pad, 32, 40, pad_bar, 0.85f, 0.85f},
+    {bass, 32, 40, bass_drone, 0.6f, 0.6f},
+    {arp, 32, 40, arp_slow, 0.6f, 0.8f},
+    {hat, 36, 38, hats_off, 0.2f, 0.4f},
+    {hat, 38, 39, hats_16, 0.4f, 0.6f},
+    {kick, 38, 39, four_floor, 0.7f, 0.9f},
+    {snare, 38, 39, roll_8, 0.3f, 0.6f},
+    {snare, 39, 40, roll_to_gap, 0.6f, 1.0f},
+    {riser, 36, 40, held(60, 4), 0.9f, 0.9f},
+
+    // climax: everything, the hook in thirds, a sparkling top line
+    {crash, 40, 41, once, 1.0f, 1.0f},
+    {impact, 40, 41, once, 1.0f, 1.0f},
+    {crash, 48, 49, once, 0.9f, 0.9f},
+    {kick, 40, 55, four_floor, 1.0f, 1.0f},
+    {kick, 55, 56, kick_fill, 1.0f, 1.0f},
+    {clap, 40, 56, backbeat, 0.85f, 0.85f},
+    {snare, 55, 56, snare_fill, 0.5f, 0.9f},
+    {hat, 40, 56, hats_groove, 0.65f, 0.65f},
+    {open_hat, 40, 56, open_off, 0.55f, 0.55f},
+    {bass, 40, 56, bass_roll_high, 0.9f, 0.9f},
+    {pad, 40, 56, pad_bar, 0.9f, 0.9f},
+    {arp, 40, 56, arp_wave, 0.6f, 0.6f},
+    {sparkle, 40, 56, sparkle_fall, 0.5f, 0.6f},
+
+    // outro: the beat thins out, a last roll, the final hit rings out
+    {crash, 56, 57, once, 0.8f, 0.8f},
+    {kick, 56, 60, four_floor, 0.9f, 0.8f},
+    {clap, 56, 60, backbeat, 0.7f, 0.6f},
+    {hat, 56, 61, hats_off, 0.5f, 0.3f},
+    {bass, 56, 60, bass_offbeat, 0.8f, 0.7f},
+    {pad, 56, 62, pad_bar, 0.8f, 0.7f},
+    {arp, 56, 62, arp_wave, 0.6f, 0.35f},
+    {snare, 61, 62, outro_roll, 0.3f, 0.8f},
+    {kick, 62, 63, once, 1.0f, 1.0f},
+    {crash, 62, 63, once, 1.0f, 1.0f},
+    {impact, 62, 63, once, 0.9f, 0.9f},
+    {bass, 62, 64, held(32, 0, 'r'), 0.9f, 0.9f},
+    {pad, 62, 64, held(32, 0, 'c'), 0.9f, 0.9f},
+    {sparkle, 62, 63, "3...............", 0.6f, 0.6f},
+};
+
+// ---------------------------------------------------------------------------
+// Melodies: one string per bar, "NOTE/16ths" (default an 8th), "r" rests,
+// a leading "~" glides into the note from the one before.
+// ---------------------------------------------------------------------------
+const std::vector<std::string> hook = {
+    "E5/4 A5/2 G5/2 E5/4 D5/2 E5/2",  // Am
+    "C5/4 A4/2 C5/2 F5/4 E5/2 C5/2",  // F
+    "G5/4 E5/2 C5/2 E5/4 G5/2 C6/2",  // C
+    "B5/6 ~A5/2 G5/4 D5/4",           // G
+    "E5/4 A5/2 G5/2 E5/4 D5/2 E5/2",  // Am
+    "C5/4 A4/2 C5/2 F5/4 A5/2 C6/2",  // F
+    "C6/4 G5/2 E5/2 D5/4 E5/2 G5/2",  // C
+    "B5/4 D6/4 ~A5/8",                // G
+};
+const std::vector<std::string> hook_answer = {
+    "E5/4 A5/2 G5/2 E5/4 D5/2 E5/2",  // Am
+    "C5/4 A4/2 C5/2 F5/4 E5/2 C5/2",  // F
+    "G5/4 E5/2 C5/2 E5/4 G5/2 C6/2",  // C
+    "B5/6 ~A5/2 G5/4 D5/4",           // G
+    "A5/4 C6/2 B5/2 A5/4 G5/2 A5/2",  // Am
+    "F5/4 A5/2 C6/2 F6/4 E6/2 C6/2",  // F
+    "E6/4 D6/2 C6/2 G5/4 C6/2 D6/2",  // C
+    "B5/6 ~A5/2 G5/8",                // G
+};
+const std::vector<std::string> break_line = {
+    "C6/6 A5/2 F5/8",       // F
+    "D6/6 B5/2 G5/8",       // G
+    "E6/6 D6/2 C6/4 G5/4",  // C
+    "B5/8 G#5/4 E5/4",      // E
+};
+const std::vector<std::string> farewell = {
+    "E5/4 A5/2 G5/2 E5/4 D5/2 E5/2",  // Am
+    "C5/4 A4/2 C5/2 F5/4 E5/2 C5/2",  // F
+};
+const std::vector<std::string> last_note = {"A5/16", "~A5/16"};
+
+struct phrase {
+    int bar;
+    const std::vector<std::string>* bars;
+    float velocity;
+    bool harmony;  // add a line a diatonic third below
+};
+
+const phrase phrases[] = {
+    {16, &hook, 0.85f, false},      {24, &hook_answer, 0.9f, false}, {36, &break_line, 0.6f, false},
+    {40, &hook, 0.95f, true},       {48, &hook_answer, 1.0f, true},  {56, &farewell, 0.7f, false},
+    {62, &last_note, 0.8f, false},
+};
+
+// ---------------------------------------------------------------------------
+// Automation: filter cutoffs in Hz, master gain linear.
+// ---------------------------------------------------------------------------
+const keyframe pad_cutoff_keys[] = {
+    {0, 250},    {8, 1500},  {16, 1500}, {16, 5000}, {32, 5000}, {32, 2500},
+    {36, 700},   {40, 700},  {40, 7000}, {56, 7000}, {60, 3000}, {64, 500},
+};
+const keyframe arp_cutoff_keys[] = {
+    {0, 400}, {8, 700}, {15.75, 7000}, {16, 2500}, {32, 2500}, {40, 3500}, {56, 3500}, {62, 500},
+};
+const keyframe bass_cutoff_keys[] = {
+    {0, 150}, {8, 220}, {16, 700}, {16, 500}, {32, 500}, {32, 220}, {40, 220}, {40, 600}, {60, 500}, {62, 400},
+};
+const keyframe master_gain_keys[] = {
+    {0, 1.0f}, {63, 1.0f}, {t_silent / bar_seconds, 0.0f},
+};
+
+// ---------------------------------------------------------------------------
+// Turning the data into notes.
+// ---------------------------------------------------------------------------
+constexpr int minor_scale[] = {9, 11, 0, 2, 4, 5, 7};  // A natural minor
+
+struct chord {
+    int root;  // pitch class
+    bool minor;
+};
+
+chord parse_chord(const std::string& symbol) {
+    if (symbol.empty()) throw std::runtime_error("empty chord symbol");
+    const int root = parse_note(symbol.substr(0, symbol.size() > 1 && (symbol[1] == '#' || symbol[1] == 'b') ? 2 : 1) + "4") % 12;
+    const std::string rest = symbol.substr(symbol.size() > 1 && (symbol[1] == '#' || symbol[1] == 'b') ? 2 : 1);
+    if (rest != "" && rest != "m") throw std::runtime_error("unknown chord '" + symbol + "'");
+    return {root, rest == "m"};
+}
+
+std::vector<int> chord_tones(const chord& c) { return {c.root, (c.root + (c.minor ? 3 : 4)) % 12, (c.root + 7) % 12}; }
+
+// Lowest pitch >= `low` with pitch class `pc`.
+int place(int pc, int low) { return low + ((pc - low) % 12 + 12) % 12; }
+
+// Chord tones counted upward from `base`.
+int ladder(const chord& c, int base, int index) {
+    std::vector<int> pitches;
+    for (int p = base; static_cast<int>(pitches.size()) <= index; ++p)
+        for (int pc : chord_tones(c))
+            if (p % 12 == pc) pitches.push_back(p);
+    return pitches[index];
+}
+
+int diatonic_below(int pitch, int degrees) {
+    // Snap to the scale tone at or below, then walk down the scale.
+    int p = pitch;
+    auto in_scale = [](int q) { return std::find(std::begin(minor_scale), std::end(minor_scale), q % 12) != std::end(minor_scale); };
+    while (!in_scale(p)) --p;
+    for (int d = 0; d < degrees; ++d) {
+        --p;
+        while (!in_scale(p)) --p;
+    }
+    return p;
+}
+
+float default_gate(track t) {
+    switch (t) {
+    case bass: return 0.8f;
+    case arp: return 0.5f;
+    case sparkle: return 0.4f;
+    case lead:
+    case harmony: return 0.9f;
+    default: return 1.0f;
+    }
+}
+
+float accent(char c) {
+    switch (c) {
+    case 'X': return 1.0f;
+    case 'x': return 0.8f;
+    case 'o': return 0.5f;
+    }
+    throw std::runtime_error(std::string("unknown drum step '") + c + "'");
+}
+
+void expand_lane(const lane& ln, const std::vector<chord>& chords, std::vector<note>& out) {
+    const int first = ln.from_bar * steps_per_bar, last = ln.to_bar * steps_per_bar;
+    const int period = static_cast<int>(ln.pattern.size());
+    if (period == 0 || ln.to_bar <= ln.from_bar || ln.to_bar > bar_end)
+        throw std::runtime_error(std::string("bad lane for ") + track_name(ln.t));
+    for (int step = first; step < last; ++step) {
+        const char c = ln.pattern[(step - first) % period];
+        if (c == '.' || c == '-') continue;
+        int length = 1;
+        while (step + length < last && ln.pattern[(step + length - first) % period] == '-') ++length;
+        const float along = static_cast<float>(step - first) / (last - first);
+        const float velocity = ln.velocity_from + (ln.velocity_to - ln.velocity_from) * along;
+        const chord& ch = chords[step / steps_per_bar];
+        note n{ln.t, step, length, 0, velocity, default_gate(ln.t), false};
+        switch (ln.t) {
+        case bass: {
+            const int root = place(ch.root, 28);
+            if (c == 'r') n.pitch = root;
+            else if (c == 'o') n.pitch = root + 12;
+            else if (c == '5') n.pitch = root + 7;
+            else throw std::runtime_error(std::string("unknown bass step '") + c + "'");
+            out.push_back(n);
+            break;
+        }
+        case pad: {
+            // Close voicing around middle C plus the root on top: the chords
+            // move by small steps.
+            for (int pc : chord_tones(ch)) {
+                n.pitch = place(pc, 55);
+                out.push_back(n);
+            }
+            n.pitch = place(ch.root, 67);
+            out.push_back(n);
+            break;
+        }
+        case arp:
+        case sparkle: {
+            if (c < '0' || c > '9') throw std::runtime_error(std::string("unknown arp step '") + c + "'");
+            n.pitch = ladder(ch, ln.t == arp ? 57 : 76, c - '0');
+            out.push_back(n);
+            break;
+        }
+        case riser: out.push_back(n); break;
+        default:
+            n.velocity *= accent(c);
+            out.push_back(n);
+            break;
+        }
+    }
+}
+
+void expand_phrase(const phrase& ph, std::vector<note>& out) {
+    std::vector<note> line;
+    int step = ph.bar * steps_per_bar;
+    for (const std::string& bar_text : *ph.bars) {
+        const int bar_start = step;
+        std::istringstream tokens(bar_text);
+        std::string token;
+        while (tokens >> token) {
+            bool legato = false;
+            if (token[0] == '~') {
+                legato = true;
+                token = token.substr(1);
+            }
+            int length = 2;
+            const size_t slash = token.find('/');
+            if (slash != std::string::npos) {
+                length = std::stoi(token.substr(slash + 1));
+                token = token.substr(0, slash);
+            }
+            if (length <= 0) throw std::runtime_error("bad note length in '" + bar_text + "'");
+            if (token != "r") {
+                if (legato && !line.empty() && line.back().step + line.back().length == step) line.back().gate = 1.0f;
+                line.push_back({lead, step, length, parse_note(token), ph.velocity, default_gate(lead), legato});
+            }
+            step += length;
+        }
+        if (step - bar_start != steps_per_bar)
+            throw std::runtime_error("bar '" + bar_text + "' is " + std::to_string(step - bar_start) + " 16ths long");
+    }
+    for (const note& n : line) {
+        out.push_back(n);
+        if (ph.harmony) {
+            note h = n;
+            h.track = harmony;
+            h.pitch = diatonic_below(n.pitch, 2);
+            h.velocity *= 0.9f;
+            out.push_back(h);
+        }
+    }
+}
+
+template <size_t N>
+std::vector<keyframe> keys(const keyframe (&k)[N]) {
+    return std::vector<keyframe>(k, k + N);
+}
+
+}  // namespace
+
+const char* track_name(int t) {
+    static const char* const names[] = {"kick", "clap", "snare", "hat", "open hat", "crash", "riser",
+                                        "impact", "bass", "pad", "arp", "sparkle", "lead", "harmony"};
+    return t >= 0 && t < track_count ? names[t] : "?";
+}
+
+bool is_pitched(int t) { return t == bass || t == pad || t == arp || t == sparkle || t == lead || t == harmony; }
+
+int parse_note(const std::string& name) {
+    static const int pcs[] = {9, 11, 0, 2, 4, 5, 7};  // A..G
+    if (name.size() < 2 || name[0] < 'A' || name[0] > 'G') throw std::runtime_error("bad note '" + name + "'");
+    int pc = pcs[name[0] - 'A'];
+    size_t i = 1;
+    if (name[i] == '#') pc += 1, ++i;
+    else if (name[i] == 'b') pc -= 1, ++i;
+    if (i >= name.size() || name.find_first_not_of("0123456789", i) != std::string::npos)
+        throw std::runtime_error("bad note '" + name + "'");
+    const int octave = std::stoi(name.substr(i));
+    const int midi = (octave + 1) * 12 + pc;
+    if (midi < 0 || midi > 127) throw std::runtime_error("note out of range '" + name + "'");
+    return midi;
+}
+
+score build_score() {
+    score s;
+    std::vector<chord> chords;
+    for (const char* section_chords : chord_chart) {
+        std::istringstream tokens(section_chords);
+        std::string symbol;
+        while (tokens >> symbol) {
+            chords.push_back(parse_chord(symbol));
+            s.chords.push_back(symbol);
+        }
+    }
+    if (static_cast<int>(chords.size()) != bar_end)
+        throw std::runtime_error("chord chart has " + std::to_string(chords.size()) + " bars");
+
+    for (const lane& ln : lanes) expand_lane(ln, chords, s.notes);
+    for (const phrase& ph : phrases) expand_phrase(ph, s.notes);
+    std::stable_sort(s.notes.begin(), s.notes.end(), [](const note& a, const note& b) { return a.step < b.step; });
+
+    s.automation[pad_cutoff] = keys(pad_cutoff_keys);
+    s.automation[arp_cutoff] = keys(arp_cutoff_keys);
+    s.automation[bass_cutoff] = keys(bass_cutoff_keys);
+    s.automation[master_gain] = keys(master_gain_keys);
+    return s;
+}
+
+float automation_at(const score& s, param p, double bar) {
+    const std::vector<keyframe>& k = s.automation[p];
+    if (k.empty()) return 0.0f;
+    if (bar <= k.front().bar) return k.front().value;
+    for (size_t i = 1; i < k.size(); ++i) {
+        if (bar < k[i].bar) {
+            const double along = (bar - k[i - 1].bar) / (k[i].bar - k[i - 1].bar);
+            if (p == master_gain) return static_cast<float>(k[i - 1].value + (k[i].value - k[i - 1].value) * along);
+            return static_cast<float>(k[i - 1].value * std::pow(k[i].value / k[i - 1].value, along));
+        }
+    }
+    return k.back().value;
+}
+
+}  // namespace song
