@@ -16,8 +16,7 @@
 
 const char *const ATLAS_FILE = "font_subset_bw_sdf.jpg";
 
-// The decoded atlas stays allocated until the process ends.
-static unsigned char *atlas_pixels;
+unsigned char *atlas_pixels;
 
 static void fail_read(const char *path, const char *reason)
 {

@@ -9,6 +9,9 @@
 
 extern const char *const ATLAS_FILE;
 
+// The decoded atlas, kept for the life of the process once loaded.
+extern unsigned char *atlas_pixels;
+
 // The whole file in a heap block of `*size` + 100 bytes; prints a progress line per read.
 unsigned char *read_atlas_file(const char *path, size_t *size);
 

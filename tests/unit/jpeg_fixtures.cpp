@@ -90,7 +90,8 @@ std::string write_temp_file(const std::string &name, const std::vector<unsigned 
     FILE *file = fopen(path.c_str(), "wb");
     if (file == nullptr)
         throw std::runtime_error("cannot write " + path);
-    fwrite(bytes.data(), 1, bytes.size(), file);
+    if (!bytes.empty())
+        fwrite(bytes.data(), 1, bytes.size(), file);
     fclose(file);
     return path;
 }

@@ -1,0 +1,281 @@
+# End-to-end harness, sourced by every end-to-end test.
+#
+# Each test gets a throw-away directory, its own Xvfb screen and its own
+# headless PipeWire (with a null sink), so tests can run side by side.
+#
+# Expects TESSARY_BIN (the program under test) and TESSARY_DATA (the built
+# data/ directory) in the environment; ctest sets both.
+
+set -u
+
+: "${TESSARY_BIN:?TESSARY_BIN must name the tessary program}"
+: "${TESSARY_DATA:?TESSARY_DATA must name the data directory}"
+E2E_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+
+WORK=$(mktemp -d /tmp/tessary-e2e.XXXXXX)
+FAILURES=0
+DEMO_PID=
+DEMO_PRELOAD=
+XVFB_PID=
+DBUS_PID=
+PW_PIDS=()
+
+# A sanitizer build checks our code for memory errors, undefined behaviour
+# and leaks. The GL driver is unloaded at exit, which would leave its own
+# long-lived blocks untraceable; preloading it keeps it mapped, and the
+# suppressions name only the driver.
+if ldd "$TESSARY_BIN" | grep -q libasan; then
+    export ASAN_OPTIONS="detect_leaks=1:verify_asan_link_order=0"
+    export LSAN_OPTIONS="suppressions=$E2E_DIR/lsan.supp:print_suppressions=0"
+    export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+    DEMO_PRELOAD=$(ls /usr/lib/*/dri/swrast_dri.so | head -n 1)
+fi
+
+cleanup() {
+    # The demo leads its own process group: this ends its audio child and player too.
+    [ -n "$DEMO_PID" ] && kill -9 -- "-$DEMO_PID" 2>/dev/null
+    for pid in "${PW_PIDS[@]}"; do kill "$pid" 2>/dev/null; done
+    [ -n "$DBUS_PID" ] && kill "$DBUS_PID" 2>/dev/null
+    [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null
+    wait 2>/dev/null
+    if [ "$FAILURES" -eq 0 ] && [ -z "${KEEP_WORK:-}" ]; then
+        rm -rf "$WORK"
+    else
+        echo "work directory kept: $WORK"
+    fi
+}
+trap cleanup EXIT
+
+fail() {
+    echo "FAIL: $*"
+    FAILURES=$((FAILURES + 1))
+}
+
+pass() {
+    echo "ok: $*"
+}
+
+# check DESCRIPTION COMMAND...: runs the command, counts a failure when it fails.
+check() {
+    local what=$1
+    shift
+    if "$@"; then pass "$what"; else fail "$what"; fi
+}
+
+finish() {
+    if [ "$FAILURES" -ne 0 ]; then
+        echo "$FAILURES check(s) failed"
+        exit 1
+    fi
+    echo "all checks passed"
+    exit 0
+}
+
+# start_display: a private Xvfb on a display number nobody else holds. A
+# stale socket from a killed server makes a number unusable, so each try is
+# checked by connecting to it.
+start_display() {
+    local n
+    for n in $(shuf -i 20-400 -n 40); do
+        [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
+        Xvfb ":$n" -screen 0 1920x1080x24 -nolisten tcp 2>"$WORK/xvfb.log" &
+        XVFB_PID=$!
+        for _ in $(seq 50); do
+            if xdpyinfo -display ":$n" >/dev/null 2>&1; then
+                export DISPLAY=":$n"
+                return 0
+            fi
+            kill -0 "$XVFB_PID" 2>/dev/null || break
+            sleep 0.1
+        done
+        kill "$XVFB_PID" 2>/dev/null
+        wait "$XVFB_PID" 2>/dev/null
+        XVFB_PID=
+    done
+    echo "Xvfb did not start"
+    cat "$WORK/xvfb.log"
+    exit 1
+}
+
+start_audio() {
+    export XDG_RUNTIME_DIR=$WORK/run
+    mkdir -p -m 700 "$XDG_RUNTIME_DIR"
+    dbus-daemon --session --fork --address="unix:path=$XDG_RUNTIME_DIR/bus" \
+        --print-pid=8 8>"$WORK/dbus.pid"
+    DBUS_PID=$(cat "$WORK/dbus.pid")
+    export DBUS_SESSION_BUS_ADDRESS="unix:path=$XDG_RUNTIME_DIR/bus"
+    pipewire >"$WORK/pipewire.log" 2>&1 &
+    PW_PIDS+=($!)
+    for _ in $(seq 100); do
+        [ -S "$XDG_RUNTIME_DIR/pipewire-0" ] && break
+        sleep 0.1
+    done
+    wireplumber >"$WORK/wireplumber.log" 2>&1 &
+    PW_PIDS+=($!)
+    pw-cli create-node adapter '{ factory.name=support.null-audio-sink node.name=nullsink
+        media.class=Audio/Sink object.linger=true audio.position=[FL FR] }' >/dev/null
+    for _ in $(seq 100); do
+        pw-cli ls Node 2>/dev/null | grep -q '"nullsink"' && return 0
+        sleep 0.1
+    done
+    echo "PipeWire null sink did not appear"
+    exit 1
+}
+
+start_display_and_audio() {
+    start_display
+    start_audio
+}
+
+# make_data_dir NAME: a run directory with copies of the built run-time files.
+make_data_dir() {
+    local dir=$WORK/$1
+    mkdir -p "$dir"
+    cp "$TESSARY_DATA/tessary.glsl" "$TESSARY_DATA/font_subset_bw_sdf.jpg" "$TESSARY_DATA/music.wav" "$dir/"
+    echo "$dir"
+}
+
+# make_music FILE SECONDS: a quiet, non-silent 48 kHz stereo test tone.
+make_music() {
+    sox -n -r 48000 -c 2 -b 16 "$1" synth "$2" sine 330 vol 0.3
+}
+
+# start_demo DIR [ARGS...]: starts the program in DIR, stdout and stderr to
+# files there. It leads its own process group, so cleanup can end its children.
+start_demo() {
+    local dir=$1
+    shift
+    DEMO_DIR=$dir
+    DEMO_START=$(date +%s.%N)
+    (cd "$dir" && LD_PRELOAD=$DEMO_PRELOAD exec /usr/bin/setsid "$TESSARY_BIN" "$@" \
+        >"$dir/stdout" 2>"$dir/stderr") &
+    DEMO_PID=$!
+}
+
+# wait_demo SECONDS: waits for the program; sets DEMO_STATUS (124 on time-out) and DEMO_SECONDS.
+wait_demo() {
+    local limit=$1 waited=0
+    while kill -0 "$DEMO_PID" 2>/dev/null; do
+        if [ "$waited" -ge $((limit * 10)) ]; then
+            DEMO_STATUS=124
+            return
+        fi
+        sleep 0.1
+        waited=$((waited + 1))
+    done
+    wait "$DEMO_PID"
+    DEMO_STATUS=$?
+    DEMO_PID=
+    DEMO_SECONDS=$(echo "$(date +%s.%N) - $DEMO_START" | bc)
+}
+
+# run_demo DIR SECONDS [ARGS...]: starts the program and waits for it.
+run_demo() {
+    local dir=$1 limit=$2
+    shift 2
+    start_demo "$dir" "$@"
+    wait_demo "$limit"
+}
+
+demo_running() {
+    [ -n "$DEMO_PID" ] && kill -0 "$DEMO_PID" 2>/dev/null
+}
+
+# wait_for_window SECONDS: until the program has mapped its window.
+wait_for_window() {
+    local limit=$1
+    for _ in $(seq $((limit * 10))); do
+        xdotool search --onlyvisible --pid "$DEMO_PID" >/dev/null 2>&1 && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+press_escape() { xdotool keydown Escape; }
+release_escape() { xdotool keyup Escape; }
+
+# request_close: asks the window to close the way a window manager would.
+request_close() { "${CLOSE_REQUEST_BIN:?}"; }
+
+# grab_screen FILE: the whole X screen as a PNG.
+grab_screen() {
+    xwd -root -silent | convert xwd:- "$1"
+}
+
+# The sanitizers write their reports to standard error.
+sanitizer_clean() {
+    ! grep -qE 'ERROR: (Address|Leak)Sanitizer|runtime error:|SUMMARY: UndefinedBehaviorSanitizer' "$1"
+}
+
+# write_test_shader FILE: the quad's vertex colours with a black bar sweeping
+# across a band near the bottom once a second, so successive frames differ.
+write_test_shader() {
+    cat >"$1" <<'GLSL'
+#version 130
+in vec4 v_color;
+uniform vec2 u_res;
+uniform float T;
+out vec4 frag_color;
+void main() {
+    vec2 p = gl_FragCoord.xy / u_res;
+    float bar = step(abs(p.x - fract(T)), 0.02) * step(abs(p.y - 0.25), 0.05);
+    frag_color = vec4(mix(v_color.rgb, vec3(0.0), bar), 1.0);
+}
+GLSL
+}
+
+# pixel_rgb FILE X Y: "R G B" of one pixel, 0 to 255.
+pixel_rgb() {
+    convert "$1" -format "%[fx:round(255*p{$2,$3}.r)] %[fx:round(255*p{$2,$3}.g)] %[fx:round(255*p{$2,$3}.b)]" info:
+}
+
+# near_rgb "R G B" R G B: every channel within 40 levels.
+near_rgb() {
+    local -a got=($1)
+    local i want
+    for i in 0 1 2; do
+        want=$((i == 0 ? $2 : i == 1 ? $3 : $4))
+        [ $(( got[i] > want ? got[i] - want : want - got[i] )) -le 40 ] || return 1
+    done
+}
+
+# pixels_differ A B: the two pictures differ in more than a few pixels.
+pixels_differ() {
+    local count
+    count=$(compare -metric AE "$1" "$2" null: 2>&1 | cut -d' ' -f1)
+    [ "${count%.*}" -gt 100 ]
+}
+
+same_picture() { ! pixels_differ "$1" "$2"; }
+
+# picture_moves: the screen changes within a few seconds (slow frames allowed).
+picture_moves() {
+    grab_screen "$WORK/moves0.png"
+    for i in 1 2 3 4 5 6; do
+        sleep 0.4
+        grab_screen "$WORK/moves$i.png"
+        pixels_differ "$WORK/moves0.png" "$WORK/moves$i.png" && return 0
+    done
+    return 1
+}
+
+# picture_still: the screen stays the same for a second.
+picture_still() {
+    grab_screen "$WORK/still0.png"
+    sleep 1
+    grab_screen "$WORK/still1.png"
+    same_picture "$WORK/still0.png" "$WORK/still1.png"
+}
+
+# shows_a_picture FILE: neither black nor the dark red clear colour nor flat.
+shows_a_picture() {
+    local -a stats
+    stats=($(convert "$1" -format "%[fx:mean] %[fx:standard_deviation] %[fx:mean.r] %[fx:mean.g] %[fx:mean.b]" info:))
+    echo "  mean ${stats[0]} deviation ${stats[1]} rgb ${stats[2]} ${stats[3]} ${stats[4]}"
+    awk -v m="${stats[0]}" -v sd="${stats[1]}" -v r="${stats[2]}" -v g="${stats[3]}" -v b="${stats[4]}" \
+        'BEGIN { clear = (r > 0.45 && r < 0.55 && g < 0.02 && b < 0.02);
+                 exit !(m > 0.02 && sd > 0.02 && !clear) }'
+}
+
+stdout_of() { cat "$DEMO_DIR/stdout"; }
+stderr_of() { cat "$DEMO_DIR/stderr"; }

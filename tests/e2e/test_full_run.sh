@@ -1,0 +1,50 @@
+# One whole show with the real assets: it ends by itself after 130 s, the sink
+# receives the soundtrack, and the completion line is written once even when
+# standard output is a file.
+source "$(dirname "$0")/harness.sh"
+start_display_and_audio
+
+# active_seconds WAV: the time from the first to the last sound above -50 dBFS.
+active_seconds() {
+    sox "$1" "$WORK/trimmed.wav" silence 1 0.01 -50d reverse silence 1 0.01 -50d reverse
+    soxi -D "$WORK/trimmed.wav"
+}
+
+dir=$(make_data_dir full_run)
+pw-record --target nullsink "$WORK/recording.wav" 2>"$WORK/pw-record.log" &
+RECORDER_PID=$!
+PW_PIDS+=("$RECORDER_PID")
+sleep 0.5
+
+start_demo "$dir"
+check "window appears" wait_for_window 30
+sleep 9
+grab_screen "$WORK/at10s.png"
+check "the show is on screen at 10 s" shows_a_picture "$WORK/at10s.png"
+sleep 60
+grab_screen "$WORK/at70s.png"
+check "the show is on screen at 70 s" shows_a_picture "$WORK/at70s.png"
+check "a minute later the picture has moved on" pixels_differ "$WORK/at10s.png" "$WORK/at70s.png"
+
+wait_demo 200
+kill -INT "$RECORDER_PID"
+wait "$RECORDER_PID" 2>/dev/null
+
+check "exit status 0 (got $DEMO_STATUS)" [ "$DEMO_STATUS" -eq 0 ]
+check "ends by itself after 130 s, not before (took ${DEMO_SECONDS}s)" \
+    awk -v t="$DEMO_SECONDS" 'BEGIN { exit !(t > 130 && t < 145) }'
+check "completion line exactly once" [ "$(grep -c '^The child process has completed its execution.$' "$dir/stdout")" -eq 1 ]
+check "completion line comes last" [ "$(tail -n 1 "$dir/stdout")" = "The child process has completed its execution." ]
+atlas_size=$(stat -c %s "$dir/font_subset_bw_sdf.jpg")
+check "the atlas progress is written once" \
+    [ "$(grep -c "^Input: Read $atlas_size/$atlas_size bytes\$" "$dir/stdout")" -eq 1 ]
+check "no sanitizer report" sanitizer_clean "$dir/stderr"
+
+music=$(active_seconds "$dir/music.wav")
+heard=$(active_seconds "$WORK/recording.wav")
+echo "  music.wav sounds for ${music}s, the sink received ${heard}s"
+check "the sink received the soundtrack, as long as music.wav within a second" \
+    awk -v a="$music" -v b="$heard" 'BEGIN { d = a - b; if (d < 0) d = -d; exit !(a > 60 && d <= 1.0) }'
+rms=$(sox "$WORK/recording.wav" -n stat 2>&1 | awk '/RMS +amplitude/ { print $3 }')
+check "the recording is not silent (RMS $rms)" awk -v r="$rms" 'BEGIN { exit !(r > 0.01) }'
+finish
