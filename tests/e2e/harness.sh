@@ -166,7 +166,7 @@ wait_demo() {
     wait "$DEMO_PID"
     DEMO_STATUS=$?
     DEMO_PID=
-    DEMO_SECONDS=$(echo "$(date +%s.%N) - $DEMO_START" | bc)
+    DEMO_SECONDS=$(awk -v a="$DEMO_START" -v b="$(date +%s.%N)" 'BEGIN { print b - a }')
 }
 
 # run_demo DIR SECONDS [ARGS...]: starts the program and waits for it.
