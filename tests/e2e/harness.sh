@@ -242,8 +242,9 @@ near_rgb() {
 # pixels_differ A B: the two pictures differ in more than a few pixels.
 pixels_differ() {
     local count
+    # ImageMagick may print the count in exponent form (2.07e+06).
     count=$(compare -metric AE "$1" "$2" null: 2>&1 | cut -d' ' -f1)
-    [ "${count%.*}" -gt 100 ]
+    awk -v n="$count" 'BEGIN { exit !(n + 0 > 100) }'
 }
 
 same_picture() { ! pixels_differ "$1" "$2"; }
