@@ -3,11 +3,12 @@
 source "$(dirname "$0")/harness.sh"
 start_display
 
-# expect_run NAME STATUS STDOUT STDERR: runs the program in dir NAME and
-# compares status and both streams exactly ('*' skips a stream).
+# expect_run NAME STATUS STDOUT STDERR [ARGS...]: runs the program in dir NAME
+# and compares status and both streams exactly ('*' skips a stream).
 expect_run() {
     local name=$1 status=$2 out=$3 err=$4
-    run_demo "$WORK/$name" 30
+    shift 4
+    run_demo "$WORK/$name" 30 "$@"
     check "$name: exit status $status (got $DEMO_STATUS)" [ "$DEMO_STATUS" -eq "$status" ]
     if [ "$out" != '*' ]; then
         check "$name: standard output" [ "$(stdout_of; echo x)" = "${out}x" ]
@@ -50,7 +51,7 @@ expect_run no_shader 1 "$(progress_line "$atlas_size")"$'\n' $'Failed to open sh
 # A shader that doesn't compile; the arguments change nothing.
 dir=$(make_data_dir bad_shader)
 printf '#version 130\nvoid main() { this is not glsl }\n' >"$dir/tessary.glsl"
-expect_run bad_shader 1 '*' $'fragment shader compilation failed\n'
+expect_run bad_shader 1 '*' $'fragment shader compilation failed\n' --help -v
 
 # No display at all.
 dir=$(make_data_dir no_display)
@@ -66,5 +67,27 @@ MESA_GL_VERSION_OVERRIDE=3.1 run_demo "$dir" 30
 check "old_gl: status 1" [ "$DEMO_STATUS" -eq 1 ]
 check "old_gl: names the step" grep -q '^Failed to create an OpenGL 3.2 core context: ' "$DEMO_DIR/stderr"
 check "old_gl: one line" [ "$(wc -l <"$DEMO_DIR/stderr")" -eq 1 ]
+
+# A fork that fails: an unprivileged user allowed no second process. The GL
+# driver is kept to one thread so that only the fork hits the limit. The leak
+# check needs a process of its own, which the limit forbids, so it is off for
+# this one run.
+if [ "$(id -u)" -eq 0 ]; then
+    dir=$(make_data_dir fork_fails)
+    cp "$TESSARY_BIN" "$dir/tessary"
+    chmod 755 "$WORK" "$dir"
+    chmod 644 "$dir"/*
+    chmod 755 "$dir/tessary"
+    (cd "$dir" && LP_NUM_THREADS=0 LD_PRELOAD=$DEMO_PRELOAD ASAN_OPTIONS=detect_leaks=0 \
+        setpriv --reuid=65534 --regid=65534 --clear-groups \
+        bash -c 'ulimit -u 1 && exec ./tessary' >stdout 2>stderr)
+    status=$?
+    DEMO_DIR=$dir
+    check "fork_fails: status 1 (got $status)" [ "$status" -eq 1 ]
+    check "fork_fails: libc's line for fork" [ "$(stderr_of)" = "fork: Resource temporarily unavailable" ]
+    check "fork_fails: no sanitizer report" sanitizer_clean "$dir/stderr"
+else
+    echo "skipped: a failing fork needs root to become an unprivileged user"
+fi
 
 finish
