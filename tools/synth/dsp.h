@@ -80,7 +80,8 @@ private:
 
 // Linear attack, exponential decay and release. A new gate restarts the
 // attack from the current level, and attack/release never go below a few
-// milliseconds, so envelopes cannot step.
+// milliseconds, so envelopes cannot step. The output is rounded off by a
+// half-millisecond smoother so the corners between stages do not tick either.
 class adsr {
 public:
     static constexpr float min_attack = 0.002f;
@@ -89,10 +90,21 @@ public:
     void set(float attack, float decay, float sustain, float release);
     void gate_on();
     void gate_off();
-    bool active() const { return stage_ != stage::idle; }
+    bool active() const { return stage_ != stage::idle || out_ > 1e-5f; }
     bool gated() const { return stage_ == stage::attack || stage_ == stage::decay || stage_ == stage::sustain; }
-    float level() const { return level_; }
+    float level() const { return out_; }
     float next() {
+        step();
+        out_ += (level_ - out_) * smoothing;
+        if (stage_ == stage::idle && out_ < 1e-5f) out_ = 0.0f;
+        return out_;
+    }
+
+private:
+    enum class stage { idle, attack, decay, sustain, release };
+    static constexpr float smoothing = 0.04f;  // about 0.5 ms at 48 kHz
+
+    void step() {
         switch (stage_) {
         case stage::idle: break;
         case stage::attack:
@@ -118,13 +130,10 @@ public:
             }
             break;
         }
-        return level_;
     }
 
-private:
-    enum class stage { idle, attack, decay, sustain, release };
     stage stage_ = stage::idle;
-    float level_ = 0.0f;
+    float level_ = 0.0f, out_ = 0.0f;
     float attack_step_ = 1.0f;
     float decay_coef_ = 0.0f;
     float sustain_ = 1.0f;

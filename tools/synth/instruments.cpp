@@ -64,6 +64,7 @@ void kick::render(float* l, float* r, int n) {
 snare::snare(const snare_patch& patch) : patch_(patch), noise_(patch.seed) {
     band_.set(patch.band_hz, 1.2f);
     high_.set(5000.0f, 0.7f);
+    air_.set(11000.0f, 0.6f);  // sizzle, not fizz
 }
 
 void snare::trigger(float velocity) {
@@ -94,7 +95,7 @@ void snare::render(float* l, float* r, int n) {
             }
             env *= tail_fade(age_, end, samples(0.03f));
             const float x = noise_.next();
-            const float noise = 1.6f * band_.band(x) + 0.35f * high_.high(x);
+            const float noise = 1.6f * band_.band(x) + 0.35f * air_.low(high_.high(x));
             float tone = 0.0f;
             if (patch_.tone_hz > 0.0f) {
                 tone_.set_frequency(patch_.tone_hz * (1.0f + 0.4f * tone_env_));
@@ -119,6 +120,9 @@ cymbal::cymbal(float decay_s, float highpass_hz, bool stereo, uint32_t seed)
     }
     high_l_.set(highpass_hz, 0.9f);
     high_r_.set(highpass_hz, 0.9f);
+    // Real cymbals thin out towards 20 kHz; white noise up there only fizzes.
+    low_l_.set(14000.0f, 0.6f);
+    low_r_.set(14000.0f, 0.6f);
 }
 
 void cymbal::trigger(float velocity) {
@@ -141,8 +145,8 @@ void cymbal::render(float* l, float* r, int n) {
         float metal = 0.0f;
         for (oscillator& p : partials_) metal += p.next();
         metal *= 0.12f;
-        const float a = high_l_.high(metal + noise_.next()) * env_ * velocity_;
-        const float b = stereo_ ? high_r_.high(metal + noise_.next()) * env_ * velocity_ : a;
+        const float a = low_l_.low(high_l_.high(metal + noise_.next())) * env_ * velocity_;
+        const float b = stereo_ ? low_r_.low(high_r_.high(metal + noise_.next())) * env_ * velocity_ : a;
         l[i] += a;
         r[i] += b;
         ++age_;

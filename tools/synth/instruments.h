@@ -62,7 +62,7 @@ public:
 private:
     snare_patch patch_;
     noise_source noise_;
-    svf band_, high_;
+    svf band_, high_, air_;
     oscillator tone_{waveform::sine};
     declicker declick_;
     int age_ = -1;
@@ -81,7 +81,7 @@ public:
 private:
     std::vector<oscillator> partials_;
     noise_source noise_;
-    svf high_l_, high_r_;
+    svf high_l_, high_r_, low_l_, low_r_;
     float decay_coef_, choke_coef_, coef_;
     bool stereo_;
     int age_ = -1;

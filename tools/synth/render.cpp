@@ -70,7 +70,7 @@ synth_patch arp_patch() {
     p.unison = 2;
     p.detune_cents = 6.0f;
     p.stereo_spread = 0.5f;
-    p.attack = 0.002f, p.decay = 0.35f, p.sustain = 0.0f, p.release = 0.08f;
+    p.attack = 0.003f, p.decay = 0.35f, p.sustain = 0.0f, p.release = 0.08f;
     p.filter_q = 1.6f;
     p.filter_env_octaves = 2.0f;
     p.filter_decay = 0.25f;
@@ -150,6 +150,10 @@ stereo_buffer render_score(const song::score& sc, const std::function<void(doubl
     one_pole dc_l, dc_r;
     dc_l.set_lowpass(10.0f);
     dc_r.set_lowpass(10.0f);
+    // A gentle roll-off of the top octave keeps the saws from sounding glassy.
+    svf top_l, top_r;
+    top_l.set(17000.0f, 0.6f);
+    top_r.set(17000.0f, 0.6f);
 
     float pan_l[song::track_count], pan_r[song::track_count];
     for (int t = 0; t < song::track_count; ++t) pan_gains(mixer[t].pan, pan_l[t], pan_r[t]);
@@ -252,8 +256,8 @@ stereo_buffer render_score(const song::score& sc, const std::function<void(doubl
         }
         bus.process(mix_l, mix_r, n);
         for (int i = 0; i < n; ++i) {
-            out.left[pos + i] = dc_l.high(mix_l[i]) * master;
-            out.right[pos + i] = dc_r.high(mix_r[i]) * master;
+            out.left[pos + i] = top_l.low(dc_l.high(mix_l[i])) * master;
+            out.right[pos + i] = top_r.low(dc_r.high(mix_r[i])) * master;
         }
         if (levels) levels->samples[section] += n;
     }

@@ -53,6 +53,7 @@ const char* const pad_bar = "c---------------";
 
 const char* const arp_wave = "0242135302421353";
 const char* const arp_slow = "5..3..4..2..3.1.";
+const char* const arp_slow_to_gap = "5..3..4..2......";
 const char* const sparkle_fall = "7.5.6.4.5.3.4.2.";
 
 // One note held for `steps` 16ths, then `rest` 16ths of silence.
@@ -107,9 +108,12 @@ const lane lanes[] = {
     // breakdown: drums out, slow arp, the melody returns softly, then a roll
     {crash, 32, 33, once, 0.7f, 0.7f},
     {impact, 32, 33, once, 0.6f, 0.6f},
-    {pad, 32, 40, pad_bar, 0.85f, 0.85f},
-    {bass, 32, 40, bass_drone, 0.6f, 0.6f},
-    {arp, 32, 40, arp_slow, 0.6f, 0.8f},
+    {pad, 32, 39, pad_bar, 0.85f, 0.85f},
+    {pad, 39, 40, held(12, 4, 'c'), 0.85f, 0.85f},
+    {bass, 32, 39, bass_drone, 0.6f, 0.6f},
+    {bass, 39, 40, held(12, 4, 'r'), 0.6f, 0.6f},
+    {arp, 32, 39, arp_slow, 0.6f, 0.75f},
+    {arp, 39, 40, arp_slow_to_gap, 0.75f, 0.8f},
     {hat, 36, 38, hats_off, 0.2f, 0.4f},
     {hat, 38, 39, hats_16, 0.4f, 0.6f},
     {kick, 38, 39, four_floor, 0.7f, 0.9f},
@@ -177,7 +181,7 @@ const std::vector<std::string> break_line = {
     "C6/6 A5/2 F5/8",       // F
     "D6/6 B5/2 G5/8",       // G
     "E6/6 D6/2 C6/4 G5/4",  // C
-    "B5/8 G#5/4 E5/4",      // E
+    "B5/6 G#5/2 E5/4 r/4",  // E: the last beat is left silent
 };
 const std::vector<std::string> farewell = {
     "E5/4 A5/2 G5/2 E5/4 D5/2 E5/2",  // Am

@@ -1,0 +1,45 @@
+// Signal analysis for the synthesizer tests: spectra, pitch, WAV reading and
+// a click detector. Written independently of the synth's own code.
+#pragma once
+
+#include <complex>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace analysis {
+
+// Magnitude spectrum (linear) of `x` under a 4-term Blackman-Harris window,
+// zero-padded to the next power of two; bin k is k * rate / size Hz.
+std::vector<double> spectrum(const std::vector<float>& x, size_t& fft_size);
+
+// Frequency of the strongest sinusoid between lo and hi Hz, found by
+// maximising the Hann-windowed DTFT (accurate to well under 0.01 Hz for a
+// few seconds of signal).
+double peak_frequency(const std::vector<float>& x, double rate, double lo, double hi);
+
+// Largest sample-to-sample difference in [begin, end).
+float max_step(const std::vector<float>& x, size_t begin, size_t end);
+
+struct wav {
+    bool canonical_header = false;  // 44 bytes, fmt then data
+    int format = 0, channels = 0, rate = 0, bits = 0, block_align = 0, byte_rate = 0;
+    std::vector<int16_t> samples;  // interleaved
+    std::string error;
+};
+wav read_wav(const std::string& path);
+
+std::vector<char> read_bytes(const std::string& path);
+
+struct click {
+    size_t frame;
+    double score;
+};
+// Scores each sample of one channel by how far its second difference (a
+// steep high-pass) stands out from the second differences in the 5 ms
+// before it and in the 5 ms after it, whichever are louder (the sample's
+// neighbours left out). Isolated steps and spikes score high; noise, note
+// onsets and decays stay low. Returns the highest-scoring frame.
+click worst_click(const std::vector<float>& channel, double rate);
+
+}  // namespace analysis
