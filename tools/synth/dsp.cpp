@@ -58,6 +58,7 @@ wavetable_bank::wavetable_bank(waveform w) {
     std::vector<double> sine_table(size);
     for (int i = 0; i < size; ++i) sine_table[i] = std::sin(two_pi * i / size);
 
+    static_assert(size == 1 << 12, "the oscillator's phase bits assume 4096-entry tables");
     tables_.emplace_back(size + 1, 0.0f);  // silent table for notes above the limit
     std::vector<double> sum(size, 0.0);
     int harmonic = 0;
@@ -96,9 +97,10 @@ const float* wavetable_bank::table_for(double increment) const {
 oscillator::oscillator(waveform w) : bank_(&wavetable_bank::get(w)), table_(bank_->table_for(0.0)) {}
 
 void oscillator::set_frequency(double hz) {
+    if (hz == hz_) return;
+    hz_ = hz;
     const double increment = hz / sample_rate;
-    if (increment == increment_) return;
-    increment_ = increment;
+    increment_ = static_cast<uint32_t>(std::llround(increment * 4294967296.0));
     table_ = bank_->table_for(increment);
 }
 

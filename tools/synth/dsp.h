@@ -3,6 +3,7 @@
 // no hidden global state, so a render is bit-for-bit repeatable.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
@@ -43,7 +44,7 @@ enum class waveform { sine, saw, square };
 // folds back below Nyquist, whatever the pitch.
 class wavetable_bank {
 public:
-    static constexpr int size = 4096;
+    static constexpr int size = 4096;  // must match oscillator::frac_bits
     static const wavetable_bank& get(waveform w);
     // Table (size + 1 samples, the last repeats the first) for a phase
     // increment in cycles per sample.
@@ -59,23 +60,26 @@ class oscillator {
 public:
     explicit oscillator(waveform w = waveform::saw);
     void set_frequency(double hz);
-    void set_phase(double cycles) { phase_ = cycles - static_cast<long>(cycles); }
-    double phase() const { return phase_; }
+    void set_phase(double cycles) { phase_ = static_cast<uint32_t>((cycles - std::floor(cycles)) * 4294967296.0); }
+    double phase() const { return phase_ / 4294967296.0; }
     float next() {
-        const double pos = phase_ * wavetable_bank::size;
-        const int i = static_cast<int>(pos);
-        const float frac = static_cast<float>(pos - i);
+        // 32-bit fixed-point phase: the top bits index the table, the rest
+        // interpolate. Wraps by itself; pitch error is far below 0.001 Hz.
+        const uint32_t i = phase_ >> frac_bits;
+        const float frac = static_cast<float>(phase_ & frac_mask) * (1.0f / (1u << frac_bits));
         const float v = table_[i] + frac * (table_[i + 1] - table_[i]);
         phase_ += increment_;
-        if (phase_ >= 1.0) phase_ -= 1.0;
         return v;
     }
 
 private:
+    static constexpr int frac_bits = 20;  // 32 - log2(wavetable_bank::size)
+    static constexpr uint32_t frac_mask = (1u << frac_bits) - 1;
     const wavetable_bank* bank_;
     const float* table_;
-    double phase_ = 0.0;
-    double increment_ = 0.0;
+    uint32_t phase_ = 0;
+    uint32_t increment_ = 0;
+    double hz_ = -1.0;
 };
 
 // Linear attack, exponential decay and release. A new gate restarts the

@@ -106,6 +106,7 @@ int main(int argc, char** argv) {
     const auto start = std::chrono::steady_clock::now();
     synth::master_result mastered;
     synth::track_levels levels;
+    double synthesis_seconds = 0.0;
     try {
         const song::score score = song::build_score();
         if (!quiet) std::printf("tessary-synth: rendering %.1f s\n", song::file_seconds);
@@ -120,6 +121,7 @@ int main(int argc, char** argv) {
                 std::fflush(stdout);
             },
             show_levels ? &levels : nullptr);
+        synthesis_seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         if (!quiet) std::printf("\ntessary-synth: mastering\n");
         mastered = synth::master(mix, synth::master_settings{});
     } catch (const std::exception& e) {
@@ -150,6 +152,7 @@ int main(int argc, char** argv) {
                 "(%d mastering pass%s)\n",
                 output.c_str(), length, synth::sample_rate, mastered.final.integrated_lufs, mastered.final.true_peak_db,
                 mastered.passes, mastered.passes == 1 ? "" : "es");
-    std::printf("tessary-synth: render time %.2f s, %.1fx real time\n", seconds, length / seconds);
+    std::printf("tessary-synth: render time %.2f s (synthesis %.2f s, mastering %.2f s), %.1fx real time\n", seconds,
+                synthesis_seconds, seconds - synthesis_seconds, length / seconds);
     return 0;
 }

@@ -10,6 +10,8 @@
 #include <deque>
 #include <memory>
 #include <stdexcept>
+#include <thread>
+#include <type_traits>
 
 namespace synth {
 
@@ -19,22 +21,42 @@ struct ebur128_deleter {
     void operator()(ebur128_state* st) const { ebur128_destroy(&st); }
 };
 
+using state_ptr = std::unique_ptr<ebur128_state, ebur128_deleter>;
+
+template <typename T>
+bool add_frames(ebur128_state* st, const T* data, size_t frames) {
+    if constexpr (std::is_same_v<T, int16_t>) return ebur128_add_frames_short(st, data, frames) == EBUR128_SUCCESS;
+    else return ebur128_add_frames_float(st, data, frames) == EBUR128_SUCCESS;
+}
+
+// True peak of one channel of interleaved stereo (linear), or -1 on error.
+template <typename T>
+double channel_true_peak(const std::vector<T>& interleaved, int channel, int rate) {
+    state_ptr st(ebur128_init(1, static_cast<unsigned long>(rate), EBUR128_MODE_TRUE_PEAK));
+    if (!st) return -1.0;
+    std::vector<T> mono(interleaved.size() / 2);
+    for (size_t i = 0; i < mono.size(); ++i) mono[i] = interleaved[2 * i + channel];
+    double peak = -1.0;
+    if (!add_frames(st.get(), mono.data(), mono.size()) || ebur128_true_peak(st.get(), 0, &peak) != EBUR128_SUCCESS) return -1.0;
+    return peak;
+}
+
 template <typename T>
 loudness measure_frames(const std::vector<T>& interleaved, int rate, bool with_peak) {
-    std::unique_ptr<ebur128_state, ebur128_deleter> st(
-        ebur128_init(2, static_cast<unsigned long>(rate), with_peak ? EBUR128_MODE_I | EBUR128_MODE_TRUE_PEAK : EBUR128_MODE_I));
-    if (!st) throw std::runtime_error("libebur128: cannot initialise");
-    const size_t frames = interleaved.size() / 2;
-    int err;
-    if constexpr (std::is_same_v<T, int16_t>) err = ebur128_add_frames_short(st.get(), interleaved.data(), frames);
-    else err = ebur128_add_frames_float(st.get(), interleaved.data(), frames);
+    // The true-peak oversampling is the slow part: each channel gets a thread
+    // while this one measures the loudness.
+    double peaks[2] = {0.0, 0.0};
+    std::vector<std::thread> workers;
+    if (with_peak)
+        for (int ch = 0; ch < 2; ++ch)
+            workers.emplace_back([&, ch] { peaks[ch] = channel_true_peak(interleaved, ch, rate); });
+    state_ptr st(ebur128_init(2, static_cast<unsigned long>(rate), EBUR128_MODE_I));
     loudness result{};
-    double peak_l = 0.0, peak_r = 0.0;
-    if (err != EBUR128_SUCCESS || ebur128_loudness_global(st.get(), &result.integrated_lufs) != EBUR128_SUCCESS ||
-        (with_peak && (ebur128_true_peak(st.get(), 0, &peak_l) != EBUR128_SUCCESS ||
-                       ebur128_true_peak(st.get(), 1, &peak_r) != EBUR128_SUCCESS)))
-        throw std::runtime_error("libebur128: measurement failed");
-    result.true_peak_db = 20.0 * std::log10(std::max({peak_l, peak_r, 1e-10}));
+    const bool ok = st && add_frames(st.get(), interleaved.data(), interleaved.size() / 2) &&
+                    ebur128_loudness_global(st.get(), &result.integrated_lufs) == EBUR128_SUCCESS;
+    for (std::thread& w : workers) w.join();
+    if (!ok || peaks[0] < 0.0 || peaks[1] < 0.0) throw std::runtime_error("libebur128: measurement failed");
+    result.true_peak_db = 20.0 * std::log10(std::max({peaks[0], peaks[1], 1e-10}));
     return result;
 }
 

@@ -232,27 +232,31 @@ stereo_buffer render_score(const song::score& sc, const std::function<void(doubl
         const int section = static_cast<int>(std::upper_bound(std::begin(song::sections), std::end(song::sections), bar,
                                                               [](double b, const song::section& s) { return b < s.first_bar; }) -
                                              std::begin(song::sections)) - 1;
-        for (int i = 0; i < n; ++i) {
-            const float duck_env = sidechain.next();
-            float dry_l = 0.0f, dry_r = 0.0f, rev_l = 0.0f, rev_r = 0.0f, del_l = 0.0f, del_r = 0.0f;
-            for (int t = 0; t < song::track_count; ++t) {
-                const channel& ch = mixer[t];
-                const float g = ch.gain * (1.0f - ch.duck * duck_env);
+        // Faders, pans and sends, track by track over the block.
+        float duck[max_block], dry_l[max_block] = {}, dry_r[max_block] = {}, rev_l[max_block] = {},
+              rev_r[max_block] = {}, del_l[max_block] = {}, del_r[max_block] = {};
+        for (int i = 0; i < n; ++i) duck[i] = sidechain.next();
+        for (int t = 0; t < song::track_count; ++t) {
+            const channel& ch = mixer[t];
+            for (int i = 0; i < n; ++i) {
+                const float g = ch.gain * (1.0f - ch.duck * duck[i]);
                 const float a = block[t][0][i] * g * pan_l[t];
                 const float b = block[t][1][i] * g * pan_r[t];
-                dry_l += a;
-                dry_r += b;
-                rev_l += a * ch.reverb;
-                rev_r += b * ch.reverb;
-                del_l += a * ch.delay;
-                del_r += b * ch.delay;
+                dry_l[i] += a;
+                dry_r[i] += b;
+                rev_l[i] += a * ch.reverb;
+                rev_r[i] += b * ch.reverb;
+                del_l[i] += a * ch.delay;
+                del_r[i] += b * ch.delay;
                 if (levels) levels->sum_squares[t][section] += 0.5 * (a * a + b * b);
             }
+        }
+        for (int i = 0; i < n; ++i) {
             float echo_l, echo_r, wet_l, wet_r;
-            echo.process(del_l, del_r, echo_l, echo_r);
-            hall.process(rev_l + delay_to_reverb * echo_l, rev_r + delay_to_reverb * echo_r, wet_l, wet_r);
-            mix_l[i] = dry_l + delay_return * echo_l + reverb_return * wet_l;
-            mix_r[i] = dry_r + delay_return * echo_r + reverb_return * wet_r;
+            echo.process(del_l[i], del_r[i], echo_l, echo_r);
+            hall.process(rev_l[i] + delay_to_reverb * echo_l, rev_r[i] + delay_to_reverb * echo_r, wet_l, wet_r);
+            mix_l[i] = dry_l[i] + delay_return * echo_l + reverb_return * wet_l;
+            mix_r[i] = dry_r[i] + delay_return * echo_r + reverb_return * wet_r;
         }
         bus.process(mix_l, mix_r, n);
         for (int i = 0; i < n; ++i) {
