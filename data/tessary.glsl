@@ -240,7 +240,7 @@ void plan_text(float t, out text_line big, out text_line small, out vec2 band) {
         float k = clamp(floor((t - TEXT_GREETS.x) / BAR), 0.0, float(GREET_COUNT - 1));
         float since = t - TEXT_GREETS.x - k * BAR;
         float swap = k > float(GREET_COUNT) - 1.5 ? 1.0 : 1.0 - smoothstep(BAR - 0.15, BAR, since);
-        big = text_line(LINE_GREET_0 + int(k), vec2(0.5 * aspect, 0.15), 0.13, 1.0, 1.0 + since * 24.0, a * swap);
+        big = text_line(LINE_GREET_0 + int(k), vec2(0.5 * aspect, 0.15), 0.13, 1.0, 1.0 + since * 48.0, a * swap);
         band = TEXT_GREETS.zw;
     }
 }
@@ -251,9 +251,14 @@ vec3 text_layer(vec3 col, vec2 sp, float px, float t) {
     vec2 band;
     plan_text(t, big, small, band);
     if (sp.y < band.x || sp.y > band.y) return col;
-    col = ink(col, line_distance(sp, big), big.cell, px, big.alpha);
-    col = ink(col, line_distance(sp, small), small.cell, px, small.alpha);
-    return col;
+    // the two lines never share a row, so each pixel sets only the one it is in
+    bool big_on_top = big.origin.y > small.origin.y;
+    text_line upper = big_on_top ? big : small;
+    text_line lower = big_on_top ? small : big;
+    float split = 0.5 * (lower.origin.y + lower.cell * ATLAS_ASCENDER / ATLAS_CELL +
+                         upper.origin.y - upper.cell * ATLAS_DESCENDER / ATLAS_CELL);
+    text_line l = sp.y > split ? upper : lower;
+    return ink(col, line_distance(sp, l), l.cell, px, l.alpha);
 }
 
 // ---------------------------------------------------------------- helpers
@@ -274,9 +279,30 @@ float kick(float t, float decay) {
     return exp(-decay * fract(t / BEAT));
 }
 
-// Cosine palette: smooth hue ramps with few parameters.
+// Cosine palette: smooth hue ramps with few parameters. The cosine is a
+// smoothed triangle wave, within 2% of the real one and far cheaper.
 vec3 palette(float x, vec3 a, vec3 b, vec3 c, vec3 d) {
-    return a + b * cos(TAU * (c * x + d));
+    vec3 y = abs(fract(c * x + d) - 0.5) * 4.0 - 1.0;
+    return a + b * y * (1.5 - 0.5 * y * y);
+}
+
+// Cosine of a phase in whole turns, the same cheap smoothed triangle.
+float wave(float turns) {
+    float y = abs(fract(turns) - 0.5) * 4.0 - 1.0;
+    return y * (1.5 - 0.5 * y * y);
+}
+
+// Sharp highlights without pow().
+float pow8(float x) {
+    x *= x;
+    x *= x;
+    return x * x;
+}
+
+float pow32(float x) {
+    x = pow8(x);
+    x *= x;
+    return x * x;
 }
 
 vec3 safe_normalize(vec3 v) {
@@ -284,13 +310,22 @@ vec3 safe_normalize(vec3 v) {
     return l > 1e-6 ? v / l : vec3(0.0, 1.0, 0.0);
 }
 
-// Camera ray through uv (y up, screen height 2) for a camera at ro looking at ta.
-vec3 camera_ray(vec2 uv, vec3 ro, vec3 ta, float roll, float focal) {
-    vec3 fw = safe_normalize(ta - ro);
-    vec3 up = vec3(sin(roll), cos(roll), 0.0);
+// A camera at ro looking at ta. The three 3D scenes each choose one and a
+// single ray is built from it per pixel.
+struct camera {
+    vec3 ro;
+    vec3 ta;
+    float roll;
+    float focal;
+};
+
+// Camera ray through uv (y up, screen height 2).
+vec3 camera_ray(vec2 uv, camera c) {
+    vec3 fw = safe_normalize(c.ta - c.ro);
+    vec3 up = vec3(sin(c.roll), cos(c.roll), 0.0);
     vec3 rt = safe_normalize(cross(fw, up));
     vec3 vu = cross(rt, fw);
-    return normalize(rt * uv.x + vu * uv.y + fw * focal);
+    return normalize(rt * uv.x + vu * uv.y + fw * c.focal);
 }
 
 // Hexagonal tiling: xy is the offset from the nearest hex centre, zw the hex id.
@@ -313,18 +348,20 @@ float hex_radius(vec2 h) {
 // them. The outro is the same floor at dusk, the tiles going dark again.
 const float FLOOR_TILE = 1.3;   // world units per hex
 
-vec3 hex_floor(vec2 uv, float t, float dusk, float px) {
+camera floor_camera(float t, float dusk) {
     float travel = t * 0.9;
     vec3 ro = vec3(0.4 * sin(t * 0.21), 2.2 + 0.6 * sin(t * 0.13) + dusk * 0.08 * t, travel);
-    vec3 ta = vec3(0.0, 0.3, travel + 4.0);
-    vec3 rd = camera_ray(uv, ro, ta, 0.05 * sin(t * 0.3), 1.7);
+    return camera(ro, vec3(0.0, 0.3, travel + 4.0), 0.05 * sin(t * 0.3), 1.7);
+}
+
+vec3 hex_floor(vec3 ro, vec3 rd, float t, float dusk, float px) {
 
     vec3 sun_dir = normalize(vec3(-0.5, mix(0.18, 0.06, dusk), 1.0));
     vec3 sky_lo = mix(vec3(0.50, 0.32, 0.55), vec3(0.65, 0.18, 0.10), dusk);
     vec3 sky_hi = mix(vec3(0.02, 0.04, 0.12), vec3(0.03, 0.01, 0.06), dusk);
     float sun = max(dot(rd, sun_dir), 0.0);
     vec3 sky = mix(sky_lo, sky_hi, smoothstep(-0.02, 0.45, rd.y));
-    sky += vec3(1.0, 0.6, 0.3) * (pow(sun, 60.0) * 2.0 + pow(sun, 6.0) * 0.25);
+    sky += vec3(1.0, 0.6, 0.3) * (pow32(pow8(sun)) * 2.0 + pow8(sun) * 0.25);
     if (rd.y > -0.002) return sky;
 
     float dist = -ro.y / rd.y;
@@ -349,7 +386,7 @@ vec3 hex_floor(vec2 uv, float t, float dusk, float px) {
     base *= 0.25 + 0.75 * alive;
     float dif = max(dot(n, sun_dir), 0.0);
     vec3 hv = safe_normalize(sun_dir - rd);
-    float spec = pow(max(dot(n, hv), 0.0), 40.0);
+    float spec = pow32(max(dot(n, hv), 0.0));
     vec3 col = base * (0.12 + 0.9 * dif * vec3(1.0, 0.8, 0.6)) + spec * 0.6 * vec3(1.0, 0.75, 0.5) * alive;
 
     // ring of light from in front of the camera, one per kick
@@ -395,7 +432,8 @@ vec3 tile_tunnel(vec2 uv, float t, float px) {
 
     vec3 base = mix(vec3(0.012, 0.014, 0.02), vec3(0.05, 0.045, 0.06), rnd);
     // glaze: a highlight across each tile that slides as the camera moves
-    float glaze = pow(max(1.0 - length(f - vec2(0.15, -0.2)) * 1.6, 0.0), 3.0);
+    float glaze = max(1.0 - length(f - vec2(0.15, -0.2)) * 1.6, 0.0);
+    glaze *= glaze * glaze;
     vec3 col = base + glaze * 0.12;
 
     // lit tiles: a new random set on every bar, growing denser towards the drop
@@ -418,19 +456,19 @@ vec3 tile_tunnel(vec2 uv, float t, float px) {
 // A night city of square columns that rise and fall with the music, traced
 // exactly through the grid cell by cell. Neon roofs flash on the kick and the
 // camera cuts to a new angle every two bars.
-const int CITY_STEPS = 56;
-const float CITY_FAR = 60.0;
+const int CITY_STEPS = 26;
+const float CITY_FAR = 22.0;
 const float CITY_MAX_HEIGHT = 4.0;
 
-float column_height(vec2 cell, float t, float jump) {
-    float wave = sin(dot(cell, vec2(0.31, 0.23)) + t * 1.3);
+// `phase` moves the swell, `row` picks the diagonal thrown up by the kick.
+float column_height(vec2 cell, float phase, float row, float jump) {
+    float swell = wave(dot(cell, vec2(0.05, 0.037)) + phase);
     float rnd = hash12(cell);
-    // each kick throws a diagonal row of columns up
-    float diag = mod(cell.x + cell.y - floor(t / BEAT) * 3.0, 11.0);
-    return 0.3 + (0.6 + 0.45 * wave) * (0.4 + 1.2 * rnd) + step(diag, 0.5) * jump;
+    float diag = mod(cell.x + cell.y - row, 11.0);
+    return 0.3 + (0.6 + 0.45 * swell) * (0.4 + 1.2 * rnd) + step(diag, 0.5) * jump;
 }
 
-vec3 column_city(vec2 uv, float t, float px) {
+camera city_camera(float t) {
     float local = t - T_THEME;
     float shot = floor(local / (2.0 * BAR));
     float in_shot = local - shot * 2.0 * BAR;
@@ -452,9 +490,15 @@ vec3 column_city(vec2 uv, float t, float px) {
     }
     ro.xz += shot * vec2(17.0, 23.0);
     ta.xz += shot * vec2(17.0, 23.0);
-    vec3 rd = camera_ray(uv, ro, ta, 0.04 * sin(local), 1.6);
+    return camera(ro, ta, 0.04 * sin(local), 1.6);
+}
+
+vec3 column_city(vec3 ro, vec3 rd, float t, float px) {
+    float local = t - T_THEME;
     float k = kick(t, 6.0);
     float jump = 1.4 * kick(t, 4.0);
+    float phase = fract(t * 0.2);
+    float row = mod(floor(t / BEAT) * 3.0, 11.0);
 
     vec3 horizon = vec3(0.16, 0.05, 0.2);
     vec3 sky = mix(horizon, vec3(0.0, 0.005, 0.02), smoothstep(-0.05, 0.4, rd.y));
@@ -471,7 +515,7 @@ vec3 column_city(vec2 uv, float t, float px) {
     vec3 side_n = vec3(0.0, 1.0, 0.0);
     float h = 0.0;
     for (int i = 0; i < CITY_STEPS; ++i) {
-        h = column_height(cell, t, jump);
+        h = column_height(cell, phase, row, jump);
         float t_out = min(next.x, next.y);
         if (ro.y + rd.y * t_in < h) {
             hit_t = t_in;
@@ -512,7 +556,7 @@ vec3 column_city(vec2 uv, float t, float px) {
         vec2 f = abs(fract(p.xz) - 0.5);
         float e = max(f.x, f.y);
         float border = smoothstep(0.41 - fw, 0.41 + fw, e);
-        float inner = exp(-(0.41 - e) * 14.0);
+        float inner = e * e * 4.0;
         col = base * (0.3 + dif) + neon * inner * 0.25 * (1.0 + 2.0 * k);
         col = mix(col, neon * (0.8 + 2.5 * k), border);
     } else {
@@ -522,12 +566,13 @@ vec3 column_city(vec2 uv, float t, float px) {
         vec2 wpos = vec2(p.x + p.z, p.y) * vec2(4.0, 5.0);
         vec2 wf = abs(fract(wpos) - 0.5);
         float wfw = fw * 5.0;
-        float window = (1.0 - smoothstep(0.25 - wfw, 0.25 + wfw, max(wf.x, wf.y))) * step(0.65, hash12(floor(wpos) + cell * 13.0));
-        col += window * vec3(1.0, 0.7, 0.35) * 0.7 * (1.0 - smoothstep(0.1, 0.35, wfw));
+        float window = step(max(wf.x, wf.y), 0.25) * step(0.65, hash12(floor(wpos) + cell * 13.0));
+        // windows fade to their average before they get small enough to shimmer
+        col += window * vec3(1.0, 0.7, 0.35) * 0.7 * clamp(1.5 - 5.0 * wfw, 0.0, 1.0);
         // the neon of the roof above spills down the top of the wall
-        col += neon * 0.3 * exp(-(h - p.y) * 6.0);
+        col += neon * 0.3 * max(1.0 - (h - p.y) * 5.0, 0.0);
     }
-    float fog = exp(-hit_t * 0.04);
+    float fog = exp(-hit_t * 0.11);
     return mix(horizon, col, fog);
 }
 
@@ -588,20 +633,21 @@ vec3 mosaic_planet(vec2 uv, float t, float px) {
     vec3 base = palette(rnd * 0.4 + 0.05 * face_id, vec3(0.4, 0.4, 0.5), vec3(0.3, 0.25, 0.35), vec3(1.0), vec3(0.55, 0.45, 0.3));
     vec3 col = base * (0.04 + dif);
     vec3 hv = safe_normalize(light + vec3(0.0, 0.0, 1.0));
-    col += pow(max(dot(n, hv), 0.0), 30.0) * 0.4 * (1.0 - grout);
+    col += pow32(max(dot(n, hv), 0.0)) * 0.4 * (1.0 - grout);
     // a few tiles glow on every other beat, the set changing with the bar
     float glow_set = step(0.9, hash12(tile * 1.7 + face_id + floor(t / BAR)));
     col += glow_set * vec3(0.3, 0.8, 1.0) * (0.4 + 1.2 * kick(t, 2.5));
     col = mix(col, vec3(0.01), grout);
-    col += vec3(0.25, 0.45, 1.0) * pow(1.0 - n.z, 3.0) * 0.8;    // rim light
+    float rim = 1.0 - n.z;
+    col += vec3(0.25, 0.45, 1.0) * rim * rim * rim * 0.8;
     return col;
 }
 
 // ---------------------------------------------------------------- climax: the crystal nave
 // Ray-marched folded boxes repeated down an endless nave; every bar folds
 // them differently and turns the camera, every kick flashes the light strips.
-const int NAVE_STEPS = 64;
-const float NAVE_FAR = 40.0;
+const int NAVE_STEPS = 30;
+const float NAVE_FAR = 24.0;
 const float NAVE_PERIOD = 3.0;     // z spacing of the repeated arches
 
 float box(vec3 p, vec3 b) {
@@ -610,27 +656,32 @@ float box(vec3 p, vec3 b) {
 }
 
 // Returns distance in x and the distance to the light strips in y.
-vec2 nave_map(vec3 p, float fold) {
+vec2 nave_map(vec3 p, mat2 fold) {
     p.z = mod(p.z, NAVE_PERIOD) - 0.5 * NAVE_PERIOD;
     p.xy = abs(p.xy);
     if (p.y > p.x) p.xy = p.yx;
-    p.xy = rot(fold) * p.xy;
+    p.xy = fold * p.xy;
     p.xy = abs(p.xy) - vec2(2.0, 0.9);
     float body = box(p, vec3(0.35, 1.1, 0.32)) - 0.04;
-    float cut = box(p - vec3(0.0, 0.0, 0.0), vec3(0.5, 0.18, 0.12));
-    body = max(body, -cut);
-    float strip = box(p - vec3(-0.36, 0.0, 0.0), vec3(0.02, 1.0, 0.03));
+    // the strip only needs a bound: the largest axis distance never overshoots
+    vec3 s = abs(p - vec3(-0.36, 0.0, 0.0)) - vec3(0.02, 1.0, 0.03);
+    float strip = max(s.x, max(s.y, s.z));
     return vec2(min(body, strip), strip);
 }
 
-vec3 crystal_nave(vec2 uv, float t, float px) {
+// Every bar turns the camera to a new roll, every kick punches the lens in.
+camera nave_camera(float t) {
+    float local = t - T_CLIMAX;
+    vec3 ro = vec3(0.0, 0.0, local * 5.0);
+    vec3 ta = ro + vec3(0.2 * sin(local * 0.5), 0.15 * cos(local * 0.4), 1.0);
+    return camera(ro, ta, floor(local / BAR) * 0.9 + local * 0.15, 1.4 - 0.15 * kick(t, 5.0));
+}
+
+vec3 crystal_nave(vec3 ro, vec3 rd, float t, float px) {
     float local = t - T_CLIMAX;
     float bar = floor(local / BAR);
-    float fold = 0.25 + 0.35 * hash12(vec2(bar, 3.0));
+    mat2 fold = rot(0.25 + 0.35 * hash12(vec2(bar, 3.0)));
     float k = kick(t, 5.0);
-    vec3 ro = vec3(0.0, 0.0, local * 5.0);
-    float roll = bar * 0.9 + local * 0.15;
-    vec3 rd = camera_ray(uv, ro, ro + vec3(0.2 * sin(local * 0.5), 0.15 * cos(local * 0.4), 1.0), roll, 1.4 - 0.15 * k);
 
     float dist = 0.0;
     float glow = 0.0;
@@ -639,21 +690,22 @@ vec3 crystal_nave(vec2 uv, float t, float px) {
         m = nave_map(ro + rd * dist, fold);
         glow += 0.015 / (0.02 + m.y * m.y);
         if (m.x < 0.001 * dist + 0.001 || dist > NAVE_FAR) break;
-        dist += m.x * 0.9;
+        dist += m.x * 0.95;
     }
     vec3 strip_col = palette(bar * 0.13 + 0.1, vec3(0.5), vec3(0.5), vec3(1.0), vec3(0.0, 0.33, 0.67));
     vec3 col = vec3(0.0);
-    float fog = exp(-dist * 0.07);
+    float fog = exp(-dist * 0.12);
     if (dist < NAVE_FAR) {
         vec3 p = ro + rd * dist;
-        const vec2 e = vec2(0.002, -0.002);
-        vec3 n = safe_normalize(e.xyy * nave_map(p + e.xyy, fold).x + e.yyx * nave_map(p + e.yyx, fold).x +
-                                e.yxy * nave_map(p + e.yxy, fold).x + e.xxx * nave_map(p + e.xxx, fold).x);
+        // forward differences against the distance already known at p
+        const float e = 0.002;
+        vec3 n = safe_normalize(vec3(nave_map(p + vec3(e, 0.0, 0.0), fold).x, nave_map(p + vec3(0.0, e, 0.0), fold).x,
+                                     nave_map(p + vec3(0.0, 0.0, e), fold).x) - m.x);
         // light from the nearest strip flavour and a headlight
         float head = max(dot(n, -rd), 0.0);
         vec3 hv = safe_normalize(-rd + vec3(0.0, 0.5, 0.0));
         col = vec3(0.06, 0.065, 0.08) * head + strip_col * 0.35 * max(n.y * 0.5 + 0.5, 0.0);
-        col += pow(max(dot(n, hv), 0.0), 24.0) * 0.5;
+        col += pow32(max(dot(n, hv), 0.0)) * 0.5;
         col += strip_col * exp(-m.y * 20.0) * (1.5 + 4.0 * k);
     }
     vec3 haze = strip_col * 0.012 * (1.0 + 1.5 * k);
@@ -694,12 +746,20 @@ vec3 show(vec2 uv, float t, float px) {
     } else if (t < T_BREAK - BAR) {
         w_city = 1.0;
         flash = vec3(2.0) * exp(-(t - T_THEME) * 3.0);
-    } else if (t < T_BREAK + BAR) {
-        // theme -> breakdown: a crossfade through dusk over a bar either side
-        float x = smoothstep(T_BREAK - BAR, T_BREAK + BAR, t);
-        w_city = 1.0 - x;
-        w_planet = x;
-        dim = 1.0 - 0.7 * sin(PI * x);
+    } else if (t < T_BREAK) {
+        // theme -> breakdown: diagonal bands of square tiles turn over, one band per
+        // beat of the last bar, each with a dimming flash as it goes
+        vec2 tile = floor(uv * 4.0);
+        float band = clamp(floor((tile.x + tile.y + 9.0) / 4.5), 0.0, 3.0);
+        float flip = T_BREAK - BAR + band * BEAT;
+        if (t < flip) {
+            w_city = 1.0;
+            dim = 1.0 - 0.5 * smoothstep(flip - BEAT, flip, t);
+        } else {
+            w_planet = 1.0;
+            vec2 f = abs(fract(uv * 4.0) - 0.5);
+            flash = vec3(0.5, 0.7, 1.0) * exp(-(t - flip) * 5.0) * (0.2 + smoothstep(0.4, 0.5, max(f.x, f.y)));
+        }
     } else if (t < T_CLIMAX - BAR) {
         w_planet = 1.0;
     } else if (t < T_CLIMAX) {
@@ -721,13 +781,19 @@ vec3 show(vec2 uv, float t, float px) {
         flash = vec3(2.0) * exp(-(t - T_OUTRO) * 3.0);
     }
 
+    // one camera per pixel for whichever 3D scene it shows
     bool outro = t >= T_OUTRO;
+    float floor_t = outro ? t - T_OUTRO + 4.0 : t;
+    float dusk = outro ? 1.0 : 0.0;
+    camera cam = w_city > 0.0 ? city_camera(t) : (w_nave > 0.0 ? nave_camera(t) : floor_camera(floor_t, dusk));
+    vec3 rd = camera_ray(uv, cam);
+
     vec3 col = vec3(0.0);
-    if (w_floor > 0.0) col += w_floor * hex_floor(uv, outro ? t - T_OUTRO + 4.0 : t, outro ? 1.0 : 0.0, px);
+    if (w_floor > 0.0) col += w_floor * hex_floor(cam.ro, rd, floor_t, dusk, px);
     if (w_tunnel > 0.0) col += w_tunnel * tile_tunnel(uv, t, px);
-    if (w_city > 0.0) col += w_city * column_city(uv, t, px);
+    if (w_city > 0.0) col += w_city * column_city(cam.ro, rd, t, px);
     if (w_planet > 0.0) col += w_planet * mosaic_planet(uv, t, px);
-    if (w_nave > 0.0) col += w_nave * crystal_nave(uv, t, px);
+    if (w_nave > 0.0) col += w_nave * crystal_nave(cam.ro, rd, t, px);
     return col * dim + flash;
 }
 
