@@ -1,0 +1,309 @@
+// The picture, data/tessary.glsl: its text against the atlas snippet and the
+// shared timeline, and stills rendered by tessary-capture at low resolution.
+#include <gtest/gtest.h>
+#include <png.h>
+
+#include <stdlib.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+const std::string capture_tool = CAPTURE_TOOL;
+const std::string data_dir = DATA_DIR;
+const std::string source_dir = SOURCE_DIR;
+
+std::string read_file(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::string shader_text() { return read_file(data_dir + "/tessary.glsl"); }
+
+struct image {
+    int width = 0, height = 0;
+    std::vector<unsigned char> rgb;
+    const unsigned char *at(int x, int y) const { return &rgb[(static_cast<size_t>(y) * width + x) * 3]; }
+};
+
+image read_png(const std::string &path) {
+    image img;
+    png_image png{};
+    png.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_file(&png, path.c_str())) return img;
+    png.format = PNG_FORMAT_RGB;
+    std::vector<unsigned char> pixels(PNG_IMAGE_SIZE(png));
+    if (!png_image_finish_read(&png, nullptr, pixels.data(), 0, nullptr)) return img;
+    img.width = static_cast<int>(png.width);
+    img.height = static_cast<int>(png.height);
+    img.rgb = std::move(pixels);
+    return img;
+}
+
+// A scratch directory for one test's renders, removed afterwards.
+struct scratch_dir {
+    std::string path;
+    scratch_dir() {
+        char name[] = "/tmp/tessary-picture-XXXXXX";
+        if (mkdtemp(name)) path = name;
+    }
+    ~scratch_dir() {
+        std::error_code ignored;
+        if (!path.empty()) std::filesystem::remove_all(path, ignored);
+    }
+};
+
+// Runs tessary-capture on the demo's data; on failure the tool's own output
+// becomes the test's failure message.
+bool run_capture(const scratch_dir &dir, const std::string &args) {
+    std::string log = dir.path + "/capture.log";
+    std::string command = "'" + capture_tool + "' --data '" + data_dir + "' -q " + args + " >'" + log + "' 2>&1";
+    int status = std::system(command.c_str());
+    if (status != 0) ADD_FAILURE() << command << " failed (" << status << "):\n" << read_file(log);
+    return status == 0;
+}
+
+image render_still(double t, const std::string &size) {
+    scratch_dir dir;
+    std::string file = dir.path + "/still.png";
+    char time[32];
+    std::snprintf(time, sizeof time, "%.3f", t);
+    if (!run_capture(dir, "--still " + std::string(time) + " --size " + size + " -o '" + file + "'")) return image();
+    image img = read_png(file);
+    if (img.rgb.empty()) ADD_FAILURE() << "no readable PNG for T = " << t;
+    return img;
+}
+
+// Mean absolute difference per channel, 0..1.
+double mean_difference(const image &a, const image &b) {
+    double sum = 0;
+    for (size_t i = 0; i < a.rgb.size(); ++i) sum += std::abs(a.rgb[i] - b.rgb[i]);
+    return sum / (255.0 * static_cast<double>(a.rgb.size()));
+}
+
+double mean_level(const image &img) {
+    double sum = 0;
+    for (unsigned char v : img.rgb) sum += v;
+    return sum / (255.0 * static_cast<double>(img.rgb.size()));
+}
+
+// One block of the text schedule, as declared in the shader:
+// vec4(first second, last second, band bottom, band top), the band in
+// fractions of the screen height from the bottom.
+struct text_block {
+    std::string name;
+    double start, end, bottom, top;
+};
+
+std::vector<text_block> text_schedule() {
+    static const std::regex declaration(
+        R"(const\s+vec4\s+TEXT_(\w+)\s*=\s*vec4\(\s*([-0-9.]+)\s*,\s*([-0-9.]+)\s*,\s*([-0-9.]+)\s*,\s*([-0-9.]+)\s*\)\s*;)");
+    std::string text = shader_text();
+    std::vector<text_block> blocks;
+    for (std::sregex_iterator it(text.begin(), text.end(), declaration), end; it != end; ++it) {
+        const std::smatch &m = *it;
+        blocks.push_back({m[1], std::stod(m[2]), std::stod(m[3]), std::stod(m[4]), std::stod(m[5])});
+    }
+    return blocks;
+}
+
+bool text_on_at(const std::vector<text_block> &blocks, double t) {
+    for (const text_block &b : blocks)
+        if (t >= b.start - 0.25 && t <= b.end + 0.25) return true;
+    return false;
+}
+
+// Share of a band's pixels that are white letter fill right beside a dark
+// outline, the signature of the SDF text: the scenes' highlights are never
+// that white next to that dark.
+double glyph_edge_share(const image &img, double bottom, double top) {
+    int y0 = std::max(0, static_cast<int>(std::floor((1.0 - top) * img.height)));
+    int y1 = std::min(img.height, static_cast<int>(std::ceil((1.0 - bottom) * img.height)));
+    auto white = [&](int x, int y) {
+        const unsigned char *p = img.at(x, y);
+        return std::min({p[0], p[1], p[2]}) >= 235;
+    };
+    auto dark = [&](int x, int y) {
+        if (x < 0 || y < 0 || x >= img.width || y >= img.height) return false;
+        const unsigned char *p = img.at(x, y);
+        return std::max({p[0], p[1], p[2]}) <= 45;
+    };
+    long edges = 0;
+    for (int y = y0; y < y1; ++y)
+        for (int x = 0; x < img.width; ++x) {
+            if (!white(x, y)) continue;
+            bool beside_dark = false;
+            for (int d = 1; d <= 3 && !beside_dark; ++d)
+                beside_dark = dark(x - d, y) || dark(x + d, y) || dark(x, y - d) || dark(x, y + d);
+            edges += beside_dark;
+        }
+    long area = static_cast<long>(y1 - y0) * img.width;
+    return area > 0 ? static_cast<double>(edges) / static_cast<double>(area) : 0.0;
+}
+
+struct section {
+    const char *name;
+    double start, end;
+};
+
+const section sections[] = {
+    {"intro", 0, 16}, {"build-up", 16, 32}, {"main theme", 32, 64},
+    {"breakdown", 64, 80}, {"climax", 80, 112}, {"outro", 112, 128},
+};
+
+}  // namespace
+
+TEST(shader_text, starts_with_the_version_and_declares_the_contract) {
+    std::string text = shader_text();
+    ASSERT_FALSE(text.empty()) << "data/tessary.glsl is missing or empty";
+    EXPECT_EQ(text.rfind("#version 130\n", 0), 0u) << "the first line must be #version 130";
+    EXPECT_NE(text.find("in vec4 v_color;"), std::string::npos);
+    EXPECT_NE(text.find("uniform vec2 u_res;"), std::string::npos);
+    EXPECT_NE(text.find("uniform float T;"), std::string::npos);
+    EXPECT_TRUE(std::regex_search(text, std::regex(R"(uniform\s+sampler2D\s+\w+\s*;)")));
+    EXPECT_TRUE(std::regex_search(text, std::regex(R"(\bout\s+vec4\s+\w+\s*;)")));
+    // the vertex colours must reach the picture, not just be declared
+    EXPECT_TRUE(std::regex_search(text, std::regex(R"(v_color\.)"))) << "v_color is declared but never read";
+}
+
+TEST(shader_text, carries_the_atlas_metrics_snippet_verbatim) {
+    std::string snippet = read_file(source_dir + "/docs/atlas_metrics.glsl");
+    ASSERT_FALSE(snippet.empty()) << "docs/atlas_metrics.glsl is missing";
+    EXPECT_NE(shader_text().find(snippet), std::string::npos)
+        << "paste docs/atlas_metrics.glsl into data/tessary.glsl again: it has changed";
+}
+
+TEST(shader_text, carries_the_shared_timeline) {
+    const std::pair<const char *, const char *> constants[] = {
+        {"BPM", "120.0"}, {"BAR", "2.0"}, {"T_INTRO", "0.0"}, {"T_BUILD", "16.0"}, {"T_THEME", "32.0"},
+        {"T_BREAK", "64.0"}, {"T_CLIMAX", "80.0"}, {"T_OUTRO", "112.0"}, {"T_END", "128.0"},
+    };
+    std::string text = shader_text();
+    for (const auto &[name, value] : constants) {
+        std::regex declaration(std::string(R"(const\s+float\s+)") + name + R"(\s*=\s*)" + value + R"(\s*;)");
+        EXPECT_TRUE(std::regex_search(text, declaration)) << "const float " << name << " = " << value << ";";
+    }
+}
+
+TEST(shader_text, text_schedule_is_well_formed) {
+    std::vector<text_block> blocks = text_schedule();
+    ASSERT_GE(blocks.size(), 3u) << "title, credits and greetings";
+    for (size_t i = 0; i < blocks.size(); ++i) {
+        const text_block &b = blocks[i];
+        SCOPED_TRACE(b.name);
+        EXPECT_LT(b.start, b.end);
+        EXPECT_GE(b.start, 0.0);
+        EXPECT_LE(b.end, 128.0);
+        EXPECT_LT(b.bottom, b.top);
+        EXPECT_GE(b.bottom, 0.0);
+        EXPECT_LE(b.top, 1.0);
+        // the shader shows one block at a time
+        for (size_t j = i + 1; j < blocks.size(); ++j) {
+            EXPECT_TRUE(b.end <= blocks[j].start || blocks[j].end <= b.start) << "overlaps " << blocks[j].name;
+        }
+    }
+}
+
+TEST(stills, section_middles_differ_from_each_other_and_from_the_clear_colour) {
+    std::vector<image> stills;
+    for (const section &s : sections) {
+        stills.push_back(render_still(0.5 * (s.start + s.end) + 0.2, "320x180"));
+        ASSERT_FALSE(stills.back().rgb.empty()) << s.name;
+    }
+    image clear = stills[0];
+    for (size_t i = 0; i < clear.rgb.size(); i += 3) {
+        clear.rgb[i] = 128;
+        clear.rgb[i + 1] = 0;
+        clear.rgb[i + 2] = 0;
+    }
+    for (size_t i = 0; i < stills.size(); ++i) {
+        EXPECT_GT(mean_difference(stills[i], clear), 0.15) << sections[i].name << " looks like the clear colour";
+        EXPECT_GT(mean_level(stills[i]), 0.04) << sections[i].name << " is (nearly) black";
+        for (size_t j = i + 1; j < stills.size(); ++j) {
+            EXPECT_GT(mean_difference(stills[i], stills[j]), 0.06)
+                << sections[i].name << " and " << sections[j].name << " look alike";
+        }
+    }
+}
+
+TEST(stills, text_shows_exactly_in_its_scheduled_windows) {
+    std::vector<text_block> blocks = text_schedule();
+    ASSERT_FALSE(blocks.empty());
+    // Inside each window its band holds glyph edges.
+    for (const text_block &b : blocks) {
+        double t = b.start + 0.6 * (b.end - b.start);
+        image img = render_still(t, "480x270");
+        ASSERT_FALSE(img.rgb.empty());
+        EXPECT_GT(glyph_edge_share(img, b.bottom, b.top), 0.01) << b.name << " is not legible at T = " << t;
+    }
+    // Outside every window, no band has them: the middle of each section
+    // without text and the moments just before and after each window.
+    std::vector<double> quiet;
+    for (const section &s : sections) quiet.push_back(0.5 * (s.start + s.end) + 0.2);
+    for (const text_block &b : blocks) {
+        quiet.push_back(b.start - 0.75);
+        quiet.push_back(b.end + 0.75);
+    }
+    int checked = 0;
+    for (double t : quiet) {
+        if (t < 3.0 || t > 125.0 || text_on_at(blocks, t)) continue;
+        image img = render_still(t, "480x270");
+        ASSERT_FALSE(img.rgb.empty());
+        for (const text_block &b : blocks) {
+            EXPECT_LT(glyph_edge_share(img, b.bottom, b.top), 0.002)
+                << "text-like edges in the " << b.name << " band at T = " << t;
+        }
+        ++checked;
+    }
+    EXPECT_GE(checked, 4);
+}
+
+TEST(stills, sweep_has_no_broken_pixels_and_no_black_outside_the_fades) {
+    scratch_dir dir;
+    const double step = 2.0;
+    ASSERT_TRUE(run_capture(dir, "--frames 0:130:2 --size 320x180 -o '" + dir.path + "/sweep'"));
+    int frames = 0;
+    for (int i = 0;; ++i) {
+        char name[64];
+        std::snprintf(name, sizeof name, "/sweep/frame_%05d.png", i);
+        if (!std::filesystem::exists(dir.path + name)) break;
+        image img = read_png(dir.path + name);
+        ASSERT_FALSE(img.rgb.empty()) << name;
+        double t = i * step;
+        ++frames;
+        if (t >= 3.0 && t <= 125.0) {
+            EXPECT_GT(mean_level(img), 0.03) << "black frame at T = " << t;
+        }
+        // A NaN or Inf lands as a black pixel: look for black pixels with no
+        // dark neighbour at all.
+        int isolated = 0;
+        for (int y = 1; y + 1 < img.height; ++y)
+            for (int x = 1; x + 1 < img.width; ++x) {
+                const unsigned char *p = img.at(x, y);
+                if (p[0] | p[1] | p[2]) continue;
+                bool lit_around = true;
+                for (int dy = -1; dy <= 1; ++dy)
+                    for (int dx = -1; dx <= 1; ++dx) {
+                        const unsigned char *q = img.at(x + dx, y + dy);
+                        if ((dx || dy) && std::max({q[0], q[1], q[2]}) < 24) lit_around = false;
+                    }
+                isolated += lit_around;
+            }
+        EXPECT_EQ(isolated, 0) << "isolated black pixels at T = " << t;
+        if (t == 0.0 || t >= 130.0) {
+            unsigned char brightest = *std::max_element(img.rgb.begin(), img.rgb.end());
+            EXPECT_EQ(brightest, 0) << "not black at T = " << t;
+        }
+    }
+    EXPECT_EQ(frames, 66);
+}
