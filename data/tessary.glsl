@@ -171,18 +171,34 @@ float line_distance(vec2 sp, text_line l) {
         p.x += 0.5 * width;
     }
     if (p.x < -ATLAS_SPREAD) len = 0;
+    // Walk to the glyph whose advance box holds p, then read it and the
+    // neighbour on the nearer side, whose outline and glow can reach over.
+    // The atlas is read after the loop: inside it every round would pay.
+    int here = 32;
+    int before = 32;
+    int after = 32;
+    float here_pen = 0.0;
+    float before_pen = 0.0;
+    float after_pen = 0.0;
     float pen = 0.0;
-    float d = 0.0;
     for (int i = 0; i < len; ++i) {
-        if (pen - ATLAS_SPREAD > p.x) break;
-        int c = TEXT_CHARS[start + i];
-        float adv = glyph_advance(c);
-        if (p.x < pen + adv + ATLAS_SPREAD && float(i) < l.shown) {
-            d = max(d, textureLod(font, glyph_uv(c, p - vec2(pen, 0.0)), 0.0).r);
+        int c = float(i) < l.shown ? TEXT_CHARS[start + i] : 32;
+        if (pen > p.x) {
+            after = c;
+            after_pen = pen;
+            break;
         }
-        pen += adv;
+        before = here;
+        before_pen = here_pen;
+        here = c;
+        here_pen = pen;
+        pen += glyph_advance(c);
     }
-    return d;
+    bool left_half = p.x >= 0.0 && p.x - here_pen < 0.5 * (pen - here_pen);
+    int other = left_half ? before : after;
+    float other_pen = left_half ? before_pen : after_pen;
+    float d = textureLod(font, glyph_uv(here, p - vec2(here_pen, 0.0)), 0.0).r;
+    return max(d, textureLod(font, glyph_uv(other, p - vec2(other_pen, 0.0)), 0.0).r);
 }
 
 // White letters with a dark outline and a soft shadow, so they read over
@@ -268,15 +284,32 @@ float hash12(vec2 p) {
     return fract((p3.x + p3.y) * p3.z);
 }
 
+// Cosine of a phase in whole turns: a smoothed triangle wave, within 2% of
+// the real one. A software rasteriser pays for every sin() on every pixel,
+// and most of these only sway cameras.
+float wave(float turns) {
+    float y = abs(fract(turns) - 0.5) * 4.0 - 1.0;
+    return y * (1.5 - 0.5 * y * y);
+}
+
+float sway(float radians) {
+    return wave(radians / TAU - 0.25);
+}
+
+// exp(-x) for x >= 0, close enough for pulses and glows and much cheaper.
+float decay(float x) {
+    return 1.0 / (1.0 + x * (1.0 + x * (0.5 + x * 0.16667)));
+}
+
 mat2 rot(float a) {
-    float c = cos(a);
-    float s = sin(a);
+    float c = wave(a / TAU);
+    float s = sway(a);
     return mat2(c, s, -s, c);
 }
 
 // 1.0 on every kick, decaying until the next one.
-float kick(float t, float decay) {
-    return exp(-decay * fract(t / BEAT));
+float kick(float t, float rate) {
+    return decay(rate * fract(t / BEAT));
 }
 
 // Cosine palette: smooth hue ramps with few parameters. The cosine is a
@@ -284,12 +317,6 @@ float kick(float t, float decay) {
 vec3 palette(float x, vec3 a, vec3 b, vec3 c, vec3 d) {
     vec3 y = abs(fract(c * x + d) - 0.5) * 4.0 - 1.0;
     return a + b * y * (1.5 - 0.5 * y * y);
-}
-
-// Cosine of a phase in whole turns, the same cheap smoothed triangle.
-float wave(float turns) {
-    float y = abs(fract(turns) - 0.5) * 4.0 - 1.0;
-    return y * (1.5 - 0.5 * y * y);
 }
 
 // Sharp highlights without pow().
@@ -322,7 +349,7 @@ struct camera {
 // Camera ray through uv (y up, screen height 2).
 vec3 camera_ray(vec2 uv, camera c) {
     vec3 fw = safe_normalize(c.ta - c.ro);
-    vec3 up = vec3(sin(c.roll), cos(c.roll), 0.0);
+    vec3 up = vec3(sway(c.roll), wave(c.roll / TAU), 0.0);
     vec3 rt = safe_normalize(cross(fw, up));
     vec3 vu = cross(rt, fw);
     return normalize(rt * uv.x + vu * uv.y + fw * c.focal);
@@ -350,8 +377,8 @@ const float FLOOR_TILE = 1.3;   // world units per hex
 
 camera floor_camera(float t, float dusk) {
     float travel = t * 0.9;
-    vec3 ro = vec3(0.4 * sin(t * 0.21), 2.2 + 0.6 * sin(t * 0.13) + dusk * 0.08 * t, travel);
-    return camera(ro, vec3(0.0, 0.3, travel + 4.0), 0.05 * sin(t * 0.3), 1.7);
+    vec3 ro = vec3(0.4 * sway(t * 0.21), 2.2 + 0.6 * sway(t * 0.13) + dusk * 0.08 * t, travel);
+    return camera(ro, vec3(0.0, 0.3, travel + 4.0), 0.05 * sway(t * 0.3), 1.7);
 }
 
 vec3 hex_floor(vec3 ro, vec3 rd, float t, float dusk, float px) {
@@ -361,7 +388,9 @@ vec3 hex_floor(vec3 ro, vec3 rd, float t, float dusk, float px) {
     vec3 sky_hi = mix(vec3(0.02, 0.04, 0.12), vec3(0.03, 0.01, 0.06), dusk);
     float sun = max(dot(rd, sun_dir), 0.0);
     vec3 sky = mix(sky_lo, sky_hi, smoothstep(-0.02, 0.45, rd.y));
-    sky += vec3(1.0, 0.6, 0.3) * (pow32(pow8(sun)) * 2.0 + pow8(sun) * 0.25);
+    float sun8 = pow8(sun);
+    sun = sun8 * sun8;
+    sky += vec3(1.0, 0.6, 0.3) * (sun * sun * 2.0 + sun8 * 0.25);
     if (rd.y > -0.002) return sky;
 
     float dist = -ro.y / rd.y;
@@ -374,26 +403,25 @@ vec3 hex_floor(vec3 ro, vec3 rd, float t, float dusk, float px) {
     // tiles come alive ring by ring around the starting point
     float from_start = length(h.zw * HEX - vec2(0.0, 3.0));
     float wake = mix(from_start * 0.45 + rnd * 2.0 - 1.0, 6.0 + from_start * 0.2 + rnd * 4.0, dusk);
-    float alive = dusk > 0.5 ? 1.0 - smoothstep(wake, wake + 1.0, t) : smoothstep(wake, wake + 1.5, t);
+    float alive = smoothstep(wake, wake + 1.25, t);
+    alive = mix(alive, 1.0 - alive, dusk);
 
     // one screen pixel on the floor, in tile units, for the grout edge
     float fw = px * dist / (1.7 * FLOOR_TILE * max(-rd.y, 0.02)) * 1.5;
     float grout = smoothstep(0.43 - fw, 0.43 + fw, r + 0.02);
+    // bevelled rims: the tilt towards the rim, lit or shaded by the sun
     float bevel = smoothstep(0.28, 0.43, r);
-    vec3 n = normalize(vec3(0.0, 1.0, 0.0) + bevel * 0.6 * vec3(h.x, 0.0, h.y));
+    float dif = max(sun_dir.y + bevel * 1.2 * dot(h.xy, sun_dir.xz), 0.0) * 2.5;
 
     vec3 base = palette(rnd * 0.35 + 0.55 + 0.1 * dusk, vec3(0.35), vec3(0.3), vec3(1.0), vec3(0.0, 0.1, 0.2));
     base *= 0.25 + 0.75 * alive;
-    float dif = max(dot(n, sun_dir), 0.0);
-    vec3 hv = safe_normalize(sun_dir - rd);
-    float spec = pow32(max(dot(n, hv), 0.0));
-    vec3 col = base * (0.12 + 0.9 * dif * vec3(1.0, 0.8, 0.6)) + spec * 0.6 * vec3(1.0, 0.75, 0.5) * alive;
+    vec3 col = base * (0.12 + 0.9 * dif * vec3(1.0, 0.8, 0.6));
 
     // ring of light from in front of the camera, one per kick
     float beat_t = fract(t / BEAT) * BEAT;
     vec2 ring_centre = vec2(0.0, floor(t / BEAT) * BEAT * 0.9 / FLOOR_TILE + 3.0);
     float ring = abs(length(h.zw * HEX - ring_centre) - beat_t * 14.0);
-    float pulse = exp(-ring * 0.9) * exp(-beat_t * 2.5) * alive;
+    float pulse = decay(ring * 0.9) * decay(beat_t * 2.5) * alive;
     vec3 glow_col = mix(vec3(0.2, 0.9, 1.0), vec3(1.0, 0.35, 0.15), dusk);
     col += glow_col * pulse * (0.3 + 1.2 * step(0.8, rnd)) ;
 
@@ -413,8 +441,8 @@ const float TUNNEL_FOCAL = 1.2;
 vec3 tile_tunnel(vec2 uv, float t, float px) {
     float local = t - T_BUILD;
     float travel = 3.0 * local + 0.16 * local * local;    // accelerating towards the drop
-    uv = rot(0.15 * local + 0.3 * sin(local * 0.4)) * uv;
-    uv += 0.08 * vec2(sin(local * 0.7), cos(local * 0.5));
+    uv = rot(0.15 * local + 0.3 * sway(local * 0.4)) * uv;
+    uv += 0.08 * vec2(sway(local * 0.7), wave(local * 0.5 / TAU));
     float r = max(length(uv), 1e-3);
     float ang = atan(uv.y, uv.x + 1e-7);
     float depth = TUNNEL_FOCAL / r;
@@ -444,7 +472,7 @@ vec3 tile_tunnel(vec2 uv, float t, float px) {
 
     // a ring of light runs down the tunnel after each kick
     float ring = depth - fract(t / BEAT) * 14.0 - 1.0;
-    col += vec3(0.6, 0.8, 1.0) * exp(-abs(ring) * 4.0) * 2.0 * k;
+    col += vec3(0.6, 0.8, 1.0) * decay(abs(ring) * 4.0) * 2.0 * k;
     col *= 1.0 - grout * 0.9;
 
     float fog = exp(-depth * 0.1);
@@ -456,8 +484,8 @@ vec3 tile_tunnel(vec2 uv, float t, float px) {
 // A night city of square columns that rise and fall with the music, traced
 // exactly through the grid cell by cell. Neon roofs flash on the kick and the
 // camera cuts to a new angle every two bars.
-const int CITY_STEPS = 26;
-const float CITY_FAR = 22.0;
+const int CITY_STEPS = 20;
+const float CITY_FAR = 16.0;
 const float CITY_MAX_HEIGHT = 4.0;
 
 // `phase` moves the swell, `row` picks the diagonal thrown up by the kick.
@@ -490,17 +518,17 @@ camera city_camera(float t) {
     }
     ro.xz += shot * vec2(17.0, 23.0);
     ta.xz += shot * vec2(17.0, 23.0);
-    return camera(ro, ta, 0.04 * sin(local), 1.6);
+    return camera(ro, ta, 0.04 * sway(local), 1.6);
 }
 
-vec3 column_city(vec3 ro, vec3 rd, float t, float px) {
+vec3 column_city(vec3 ro, vec3 rd, float t, float px, int steps) {
     float local = t - T_THEME;
     float k = kick(t, 6.0);
     float jump = 1.4 * kick(t, 4.0);
     float phase = fract(t * 0.2);
     float row = mod(floor(t / BEAT) * 3.0, 11.0);
 
-    vec3 horizon = vec3(0.16, 0.05, 0.2);
+    vec3 horizon = vec3(0.05, 0.016, 0.075);
     vec3 sky = mix(horizon, vec3(0.0, 0.005, 0.02), smoothstep(-0.05, 0.4, rd.y));
 
     // walk the grid cell by cell
@@ -514,7 +542,7 @@ vec3 column_city(vec3 ro, vec3 rd, float t, float px) {
     vec3 n = vec3(0.0, 1.0, 0.0);
     vec3 side_n = vec3(0.0, 1.0, 0.0);
     float h = 0.0;
-    for (int i = 0; i < CITY_STEPS; ++i) {
+    for (int i = 0; i < steps; ++i) {
         h = column_height(cell, phase, row, jump);
         float t_out = min(next.x, next.y);
         if (ro.y + rd.y * t_in < h) {
@@ -572,7 +600,7 @@ vec3 column_city(vec3 ro, vec3 rd, float t, float px) {
         // the neon of the roof above spills down the top of the wall
         col += neon * 0.3 * max(1.0 - (h - p.y) * 5.0, 0.0);
     }
-    float fog = exp(-hit_t * 0.11);
+    float fog = exp(-hit_t * 0.15);
     return mix(horizon, col, fog);
 }
 
@@ -592,12 +620,12 @@ vec3 mosaic_planet(vec2 uv, float t, float px) {
     vec2 star_cell = floor(uv * 60.0);
     float star = step(0.985, hash12(star_cell));
     vec2 star_f = fract(uv * 60.0) - 0.5;
-    back += star * exp(-dot(star_f, star_f) * 40.0) * vec3(0.8, 0.85, 1.0) * (0.5 + 0.5 * sin(local * 2.0 + hash12(star_cell + 3.0) * TAU));
+    back += star * decay(dot(star_f, star_f) * 40.0) * vec3(0.8, 0.85, 1.0) * (0.5 + 0.5 * sway(local * 2.0 + hash12(star_cell + 3.0) * TAU));
 
     float r2 = dot(c, c);
     // soft atmosphere halo just outside the disc
     float rr = sqrt(r2);
-    back += vec3(0.3, 0.5, 1.0) * 0.5 * exp(-max(rr - radius, 0.0) * 14.0) * smoothstep(radius - 0.01, radius + 0.01, rr);
+    back += vec3(0.3, 0.5, 1.0) * 0.5 * decay(max(rr - radius, 0.0) * 14.0) * smoothstep(radius - 0.01, radius + 0.01, rr);
     if (r2 >= radius * radius) return back;
 
     // orthographic-ish sphere: the disc's depth gives the normal
@@ -605,7 +633,7 @@ vec3 mosaic_planet(vec2 uv, float t, float px) {
     vec3 n = vec3(c, z) / radius;
     vec3 q = n;
     q.xz = rot(local * 0.25) * q.xz;
-    q.yz = rot(0.5 + 0.1 * sin(local * 0.3)) * q.yz;
+    q.yz = rot(0.5 + 0.1 * sway(local * 0.3)) * q.yz;
 
     vec3 a = abs(q);
     vec2 face;
@@ -646,8 +674,8 @@ vec3 mosaic_planet(vec2 uv, float t, float px) {
 // ---------------------------------------------------------------- climax: the crystal nave
 // Ray-marched folded boxes repeated down an endless nave; every bar folds
 // them differently and turns the camera, every kick flashes the light strips.
-const int NAVE_STEPS = 30;
-const float NAVE_FAR = 24.0;
+const int NAVE_STEPS = 24;
+const float NAVE_FAR = 18.0;
 const float NAVE_PERIOD = 3.0;     // z spacing of the repeated arches
 
 float box(vec3 p, vec3 b) {
@@ -673,11 +701,11 @@ vec2 nave_map(vec3 p, mat2 fold) {
 camera nave_camera(float t) {
     float local = t - T_CLIMAX;
     vec3 ro = vec3(0.0, 0.0, local * 5.0);
-    vec3 ta = ro + vec3(0.2 * sin(local * 0.5), 0.15 * cos(local * 0.4), 1.0);
+    vec3 ta = ro + vec3(0.2 * sway(local * 0.5), 0.15 * wave(local * 0.4 / TAU), 1.0);
     return camera(ro, ta, floor(local / BAR) * 0.9 + local * 0.15, 1.4 - 0.15 * kick(t, 5.0));
 }
 
-vec3 crystal_nave(vec3 ro, vec3 rd, float t, float px) {
+vec3 crystal_nave(vec3 ro, vec3 rd, float t, float px, int steps) {
     float local = t - T_CLIMAX;
     float bar = floor(local / BAR);
     mat2 fold = rot(0.25 + 0.35 * hash12(vec2(bar, 3.0)));
@@ -685,28 +713,27 @@ vec3 crystal_nave(vec3 ro, vec3 rd, float t, float px) {
 
     float dist = 0.0;
     float glow = 0.0;
+    float used = 0.0;
     vec2 m = vec2(1.0);
-    for (int i = 0; i < NAVE_STEPS; ++i) {
+    for (int i = 0; i < steps; ++i) {
         m = nave_map(ro + rd * dist, fold);
         glow += 0.015 / (0.02 + m.y * m.y);
-        if (m.x < 0.001 * dist + 0.001 || dist > NAVE_FAR) break;
+        if (m.x < 0.004 * dist + 0.002 || dist > NAVE_FAR) break;
         dist += m.x * 0.95;
+        used += 1.0;
     }
     vec3 strip_col = palette(bar * 0.13 + 0.1, vec3(0.5), vec3(0.5), vec3(1.0), vec3(0.0, 0.33, 0.67));
     vec3 col = vec3(0.0);
-    float fog = exp(-dist * 0.12);
+    float fog = exp(-dist * 0.16);
     if (dist < NAVE_FAR) {
-        vec3 p = ro + rd * dist;
-        // forward differences against the distance already known at p
-        const float e = 0.002;
-        vec3 n = safe_normalize(vec3(nave_map(p + vec3(e, 0.0, 0.0), fold).x, nave_map(p + vec3(0.0, e, 0.0), fold).x,
-                                     nave_map(p + vec3(0.0, 0.0, e), fold).x) - m.x);
-        // light from the nearest strip flavour and a headlight
-        float head = max(dot(n, -rd), 0.0);
-        vec3 hv = safe_normalize(-rd + vec3(0.0, 0.5, 0.0));
-        col = vec3(0.06, 0.065, 0.08) * head + strip_col * 0.35 * max(n.y * 0.5 + 0.5, 0.0);
-        col += pow32(max(dot(n, hv), 0.0)) * 0.5;
-        col += strip_col * exp(-m.y * 20.0) * (1.5 + 4.0 * k);
+        // No normals: the steps the march needed darken creases and grazing
+        // faces, and the strips light what is near them. Three more map
+        // reads for a gradient cost more than the whole shading.
+        // the last step's leftover distance blends neighbouring counts, so
+        // faces get a gradient instead of contour bands
+        float open = 1.0 - (used - m.x / (0.004 * dist + 0.002)) / float(NAVE_STEPS);
+        col = (vec3(0.09, 0.095, 0.11) + strip_col * 0.3) * open * open;
+        col += strip_col * decay(m.y * 12.0) * (0.8 + 3.0 * k);
     }
     vec3 haze = strip_col * 0.012 * (1.0 + 1.5 * k);
     col = mix(haze, col, fog);
@@ -738,14 +765,14 @@ vec3 show(vec2 uv, float t, float px) {
             w_floor = 1.0;
         } else {
             w_tunnel = 1.0;
-            flash = vec3(0.6, 0.9, 1.0) * exp(-(t - flip) * 6.0) * (0.3 + 2.0 * smoothstep(0.4, 0.5, hex_radius(h.xy)));
+            flash = vec3(0.6, 0.9, 1.0) * decay((t - flip) * 6.0) * (0.3 + 2.0 * smoothstep(0.4, 0.5, hex_radius(h.xy)));
         }
     } else if (t < T_THEME) {
         // build-up -> theme: the tunnel runs into white and the drop cuts in on a flash
         w_tunnel = 1.0;
     } else if (t < T_BREAK - BAR) {
         w_city = 1.0;
-        flash = vec3(2.0) * exp(-(t - T_THEME) * 3.0);
+        flash = vec3(2.0) * decay((t - T_THEME) * 3.0);
     } else if (t < T_BREAK) {
         // theme -> breakdown: diagonal bands of square tiles turn over, one band per
         // beat of the last bar, each with a dimming flash as it goes
@@ -758,7 +785,7 @@ vec3 show(vec2 uv, float t, float px) {
         } else {
             w_planet = 1.0;
             vec2 f = abs(fract(uv * 4.0) - 0.5);
-            flash = vec3(0.5, 0.7, 1.0) * exp(-(t - flip) * 5.0) * (0.2 + smoothstep(0.4, 0.5, max(f.x, f.y)));
+            flash = vec3(0.5, 0.7, 1.0) * decay((t - flip) * 5.0) * (0.2 + smoothstep(0.4, 0.5, max(f.x, f.y)));
         }
     } else if (t < T_CLIMAX - BAR) {
         w_planet = 1.0;
@@ -771,17 +798,20 @@ vec3 show(vec2 uv, float t, float px) {
             w_planet = 1.0;
         } else {
             w_nave = 1.0;
-            flash = vec3(1.0, 0.9, 0.8) * 0.8 * exp(-abs(r - iris) * 30.0);
+            flash = vec3(1.0, 0.9, 0.8) * 0.8 * decay(abs(r - iris) * 30.0);
         }
     } else if (t < T_OUTRO) {
         w_nave = 1.0;
     } else {
         // climax -> outro: a long white flash and the dusk floor comes through
         w_floor = 1.0;
-        flash = vec3(2.0) * exp(-(t - T_OUTRO) * 3.0);
+        flash = vec3(2.0) * decay((t - T_OUTRO) * 3.0);
     }
 
-    // one camera per pixel for whichever 3D scene it shows
+    // One camera per pixel for whichever 3D scene it shows. The marching
+    // loops get their step counts as values: a constant count lets the
+    // compiler unroll them, and a software rasteriser then runs every step
+    // of every scene on every pixel.
     bool outro = t >= T_OUTRO;
     float floor_t = outro ? t - T_OUTRO + 4.0 : t;
     float dusk = outro ? 1.0 : 0.0;
@@ -791,9 +821,9 @@ vec3 show(vec2 uv, float t, float px) {
     vec3 col = vec3(0.0);
     if (w_floor > 0.0) col += w_floor * hex_floor(cam.ro, rd, floor_t, dusk, px);
     if (w_tunnel > 0.0) col += w_tunnel * tile_tunnel(uv, t, px);
-    if (w_city > 0.0) col += w_city * column_city(cam.ro, rd, t, px);
+    if (w_city > 0.0) col += w_city * column_city(cam.ro, rd, t, px, w_city > 0.0 ? CITY_STEPS : 0);
     if (w_planet > 0.0) col += w_planet * mosaic_planet(uv, t, px);
-    if (w_nave > 0.0) col += w_nave * crystal_nave(cam.ro, rd, t, px);
+    if (w_nave > 0.0) col += w_nave * crystal_nave(cam.ro, rd, t, px, w_nave > 0.0 ? NAVE_STEPS : 0);
     return col * dim + flash;
 }
 
