@@ -307,9 +307,17 @@ mat2 rot(float a) {
     return mat2(c, s, -s, c);
 }
 
-// 1.0 on every kick, decaying until the next one.
+// Where the soundtrack has its kick drum: from the build-up to the outro,
+// except the bar before the first drop and the breakdown until its drums
+// roll back in, and the outro's last four bars.
+bool kick_plays(float t) {
+    return (t >= T_BUILD && t < T_THEME - BAR) || (t >= T_THEME && t < T_BREAK) || (t >= T_CLIMAX - 2.0 * BAR && t < T_OUTRO + 4.0 * BAR);
+}
+
+// 1.0 on every kick, decaying until the next one; a soft breath where the
+// drums are silent.
 float kick(float t, float rate) {
-    return decay(rate * fract(t / BEAT));
+    return decay(rate * fract(t / BEAT)) * (kick_plays(t) ? 1.0 : 0.3);
 }
 
 // Cosine palette: smooth hue ramps with few parameters. The cosine is a
@@ -418,8 +426,10 @@ vec3 hex_floor(vec3 ro, vec3 rd, float t, float dusk, float px) {
     vec3 col = base * (0.12 + 0.9 * dif * vec3(1.0, 0.8, 0.6));
 
     // ring of light from in front of the camera, one per kick
-    float beat_t = fract(t / BEAT) * BEAT;
-    vec2 ring_centre = vec2(0.0, floor(t / BEAT) * BEAT * 0.9 / FLOOR_TILE + 3.0);
+    // a ring per kick while the outro's beat lasts, otherwise one per bar
+    float period = dusk > 0.5 && t < 12.0 ? BEAT : BAR;
+    float beat_t = fract(t / period) * period;
+    vec2 ring_centre = vec2(0.0, floor(t / period) * period * 0.9 / FLOOR_TILE + 3.0);
     float ring = abs(length(h.zw * HEX - ring_centre) - beat_t * 14.0);
     float pulse = decay(ring * 0.9) * decay(beat_t * 2.5) * alive;
     vec3 glow_col = mix(vec3(0.2, 0.9, 1.0), vec3(1.0, 0.35, 0.15), dusk);
