@@ -252,11 +252,11 @@ void plan_text(float t, out text_line big, out text_line small, out vec2 band) {
     } else if (block_on(TEXT_GREETS, t)) {
         float a = block_alpha(TEXT_GREETS, t);
         small = text_line(LINE_GREET_HEAD, vec2(0.5 * aspect, 0.31), 0.075, 1.0, (t - TEXT_GREETS.x) * LETTERS_PER_SECOND, a);
-        // a new name on every bar, typed in from the downbeat
+        // a new name cuts in on every downbeat
         float k = clamp(floor((t - TEXT_GREETS.x) / BAR), 0.0, float(GREET_COUNT - 1));
         float since = t - TEXT_GREETS.x - k * BAR;
         float swap = k > float(GREET_COUNT) - 1.5 ? 1.0 : 1.0 - smoothstep(BAR - 0.15, BAR, since);
-        big = text_line(LINE_GREET_0 + int(k), vec2(0.5 * aspect, 0.15), 0.13, 1.0, 1.0 + since * 48.0, a * swap);
+        big = text_line(LINE_GREET_0 + int(k), vec2(0.5 * aspect, 0.15), 0.13, 1.0, float(MAX_LINE_CHARS), a * swap);
         band = TEXT_GREETS.zw;
     }
 }
@@ -482,7 +482,7 @@ vec3 tile_tunnel(vec2 uv, float t, float px) {
 
     // a ring of light runs down the tunnel after each kick
     float ring = depth - fract(t / BEAT) * 14.0 - 1.0;
-    col += vec3(0.6, 0.8, 1.0) * decay(abs(ring) * 4.0) * 2.0 * k;
+    col += vec3(0.6, 0.8, 1.0) * decay(abs(ring) * 12.0) * 1.2 * k;
     col *= 1.0 - grout * 0.9;
 
     float fog = exp(-depth * 0.1);
