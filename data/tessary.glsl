@@ -755,68 +755,70 @@ vec3 crystal_nave(vec3 ro, vec3 rd, float t, float px, int steps) {
 // Each section has one scene, and the hand-over between them is designed per
 // boundary. Every scene function appears once below: a software rasteriser
 // pays for every branch, so the sequencer only sets per-pixel weights.
-const float WIPE_BARS = 1.0;
+const int SCENE_FLOOR  = 0;   // intro
+const int SCENE_TUNNEL = 1;   // build-up
+const int SCENE_CITY   = 2;   // main theme
+const int SCENE_PLANET = 3;   // breakdown
+const int SCENE_NAVE   = 4;   // climax
+const int SCENE_DUSK   = 5;   // outro: the floor again
 
+// Hand-overs: the screen is cut into square tiles that switch to the next
+// scene one after another over the last bar of a section, each flashing as it
+// turns: from the centre out into the tunnel, in diagonal bands (one per beat)
+// into the breakdown, in rings (one per beat) into the climax. The drops into
+// the main theme and the outro are hard cuts on a white flash instead. One
+// piece of code serves them all; only the order of the tiles changes.
 vec3 show(vec2 uv, float t, float px) {
-    float w_floor = 0.0;
-    float w_tunnel = 0.0;
-    float w_city = 0.0;
-    float w_planet = 0.0;
-    float w_nave = 0.0;
-    vec3 flash = vec3(0.0);
-    float dim = 1.0;
-    if (t < T_BUILD) {
-        // intro -> build-up: screen-space hex tiles flip over the last bar, centre first
-        float start = T_BUILD - WIPE_BARS * BAR;
-        vec4 h = hex_tile(uv * 5.0);
-        float order = length(h.zw * HEX) / 7.0 + 0.15 * hash12(h.zw);
-        float flip = start + order * WIPE_BARS * BAR;
-        if (t < flip) {
-            w_floor = 1.0;
-        } else {
-            w_tunnel = 1.0;
-            flash = vec3(0.6, 0.9, 1.0) * decay((t - flip) * 6.0) * (0.3 + 2.0 * smoothstep(0.4, 0.5, hex_radius(h.xy)));
-        }
-    } else if (t < T_THEME) {
-        // build-up -> theme: the tunnel runs into white and the drop cuts in on a flash
-        w_tunnel = 1.0;
-    } else if (t < T_BREAK - BAR) {
-        w_city = 1.0;
-        flash = vec3(2.0) * decay((t - T_THEME) * 3.0);
-    } else if (t < T_BREAK) {
-        // theme -> breakdown: diagonal bands of square tiles turn over, one band per
-        // beat of the last bar, each with a dimming flash as it goes
-        vec2 tile = floor(uv * 4.0);
-        float band = clamp(floor((tile.x + tile.y + 9.0) / 4.5), 0.0, 3.0);
-        float flip = T_BREAK - BAR + band * BEAT;
-        if (t < flip) {
-            w_city = 1.0;
-            dim = 1.0 - 0.5 * smoothstep(flip - BEAT, flip, t);
-        } else {
-            w_planet = 1.0;
-            vec2 f = abs(fract(uv * 4.0) - 0.5);
-            flash = vec3(0.5, 0.7, 1.0) * decay((t - flip) * 5.0) * (0.2 + smoothstep(0.4, 0.5, max(f.x, f.y)));
-        }
-    } else if (t < T_CLIMAX - BAR) {
-        w_planet = 1.0;
-    } else if (t < T_CLIMAX) {
-        // breakdown -> climax: an iris opens in four steps, one per beat of the last bar
-        float steps = floor((t - (T_CLIMAX - BAR)) / BEAT) + 1.0;
-        float iris = steps * 0.45 * (1.0 - 0.3 * fract(t / BEAT));
-        float r = length(uv);
-        if (r > iris) {
-            w_planet = 1.0;
-        } else {
-            w_nave = 1.0;
-            flash = vec3(1.0, 0.9, 0.8) * 0.8 * decay(abs(r - iris) * 30.0);
-        }
-    } else if (t < T_OUTRO) {
-        w_nave = 1.0;
-    } else {
-        // climax -> outro: a long white flash and the dusk floor comes through
-        w_floor = 1.0;
-        flash = vec3(2.0) * decay((t - T_OUTRO) * 3.0);
+    int from = SCENE_FLOOR;
+    float boundary = T_BUILD;
+    vec3 order_by = vec3(1.0, 0.0, 0.15);    // weights of ring, diagonal and noise
+    float on_beats = 0.0;                    // 1: tiles turn in four steps, one per beat
+    float wipe = BAR;
+    if (t >= T_OUTRO) {
+        from = SCENE_DUSK;
+        boundary = T_END + 10.0;
+    } else if (t >= T_CLIMAX) {
+        from = SCENE_NAVE;
+        boundary = T_OUTRO;
+        wipe = 0.0;
+    } else if (t >= T_BREAK) {
+        from = SCENE_PLANET;
+        boundary = T_CLIMAX;
+        order_by = vec3(1.25, 0.0, 0.0);
+        on_beats = 1.0;
+    } else if (t >= T_THEME) {
+        from = SCENE_CITY;
+        boundary = T_BREAK;
+        order_by = vec3(0.0, 1.0, 0.0);
+        on_beats = 1.0;
+    } else if (t >= T_BUILD) {
+        from = SCENE_TUNNEL;
+        boundary = T_THEME;
+        wipe = 0.0;
     }
+    vec2 g = uv * 4.0;
+    vec2 tile = floor(g);
+    vec2 f = abs(fract(g) - 0.5);
+    float order = dot(order_by, vec3(length(tile + 0.5) / 7.5, (tile.x + tile.y + 9.0) / 18.0, hash12(tile)));
+    order = clamp(order, 0.0, 0.999);
+    order = mix(order, floor(order * 4.0) / 4.0, on_beats);
+    float turn = boundary - wipe + order * wipe;
+    int scene = t >= turn ? from + 1 : from;
+
+    vec3 flash = vec3(0.0);
+    float since_turn = t - turn;
+    if (t >= turn) flash = vec3(0.6, 0.85, 1.0) * decay(since_turn * 6.0) * (0.3 + 2.0 * smoothstep(0.4, 0.5, max(f.x, f.y)));
+    // the hard cuts: a white flash that fades over the first beats
+    float since_cut = t < T_OUTRO ? t - T_THEME : t - T_OUTRO;
+    if ((from == SCENE_CITY && t < T_BREAK - BAR) || from == SCENE_DUSK) flash += vec3(2.0) * decay(max(since_cut, 0.0) * 3.0);
+    // the tiles about to leave the main theme dim first
+    float dim = from == SCENE_CITY && scene == SCENE_CITY ? 1.0 - 0.5 * smoothstep(turn - BEAT, turn, t) * wipe / BAR : 1.0;
+
+    float w_floor = scene == SCENE_FLOOR || scene == SCENE_DUSK ? 1.0 : 0.0;
+    float w_tunnel = scene == SCENE_TUNNEL ? 1.0 : 0.0;
+    float w_city = scene == SCENE_CITY ? 1.0 : 0.0;
+    float w_planet = scene == SCENE_PLANET ? 1.0 : 0.0;
+    float w_nave = scene == SCENE_NAVE ? 1.0 : 0.0;
 
     // One camera per pixel for whichever 3D scene it shows. The marching
     // loops get their step counts as values: a constant count lets the
