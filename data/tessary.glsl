@@ -298,6 +298,7 @@ float sway(float radians) {
 
 // exp(-x) for x >= 0, close enough for pulses and glows and much cheaper.
 float decay(float x) {
+    x = max(x, 0.0);    // the cubic has a root below zero
     return 1.0 / (1.0 + x * (1.0 + x * (0.5 + x * 0.16667)));
 }
 
