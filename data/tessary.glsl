@@ -542,13 +542,15 @@ vec3 column_city(vec3 ro, vec3 rd, float t, float px, int steps) {
     vec3 horizon = vec3(0.05, 0.016, 0.075);
     vec3 sky = mix(horizon, vec3(0.0, 0.005, 0.02), smoothstep(-0.05, 0.4, rd.y));
 
-    // walk the grid cell by cell
-    vec2 cell = floor(ro.xz);
+    // walk the grid cell by cell, starting where the ray comes down to the
+    // tallest roof: above it there is nothing to hit
+    float t_in = rd.y < 0.0 ? max((ro.y - CITY_MAX_HEIGHT - jump) / -rd.y, 0.0) : 0.0;
+    vec2 start = ro.xz + rd.xz * t_in;
+    vec2 cell = floor(start);
     vec2 dir = rd.xz;
     vec2 inv = 1.0 / max(abs(dir), vec2(1e-5));
     vec2 stp = vec2(dir.x >= 0.0 ? 1.0 : -1.0, dir.y >= 0.0 ? 1.0 : -1.0);
-    vec2 next = ((cell + max(stp, 0.0)) - ro.xz) * stp * inv;
-    float t_in = 0.0;
+    vec2 next = t_in + ((cell + max(stp, 0.0)) - start) * stp * inv;
     float hit_t = -1.0;
     vec3 n = vec3(0.0, 1.0, 0.0);
     vec3 side_n = vec3(0.0, 1.0, 0.0);
