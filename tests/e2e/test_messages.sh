@@ -78,7 +78,7 @@ if [ "$(id -u)" -eq 0 ]; then
     chmod 755 "$WORK" "$dir"
     chmod 644 "$dir"/*
     chmod 755 "$dir/tessary"
-    (cd "$dir" && LP_NUM_THREADS=0 LD_PRELOAD=$DEMO_PRELOAD ASAN_OPTIONS=detect_leaks=0 \
+    (cd "$dir" && LP_NUM_THREADS=0 LD_PRELOAD=$DEMO_PRELOAD ASAN_OPTIONS="${ASAN_OPTIONS:-}:detect_leaks=0" \
         setpriv --reuid=65534 --regid=65534 --clear-groups \
         bash -c 'ulimit -u 1 && exec ./tessary' >stdout 2>stderr)
     status=$?
