@@ -690,6 +690,7 @@ vec3 mosaic_planet(vec2 uv, float t, float px) {
 const int NAVE_STEPS = 24;
 const float NAVE_FAR = 18.0;
 const float NAVE_PERIOD = 3.0;     // z spacing of the repeated arches
+const float NAVE_RADIUS = 3.25;    // the boxes reach 3.14 from the axis, plus the loose cos/sin of the fold
 
 float box(vec3 p, vec3 b) {
     vec3 d = abs(p) - b;
@@ -747,6 +748,26 @@ vec3 nave_normal(vec3 p, mat2 fold) {
     return safe_normalize(g);
 }
 
+// Lit colour of the box surface at p, fogged by its distance along the ray.
+vec3 nave_shade(vec3 ro, vec3 rd, float at, float strip, mat2 fold, vec3 strip_col, vec3 haze, float k) {
+    vec3 p = ro + rd * at;
+    vec3 n = nave_normal(p, fold);
+    float facing = max(dot(n, -rd), 0.0);
+    // one occlusion tap along the normal darkens the creases between boxes
+    float ao = clamp(nave_map(p + n * 0.3, fold).x / 0.3, 0.0, 1.0);
+    vec3 key = normalize(vec3(0.35, 0.55, -1.0));
+    float dif = max(dot(n, key), 0.0);
+    vec3 base = vec3(0.09, 0.095, 0.11) + strip_col * 0.3;
+    vec3 col = base * (0.12 + 0.5 * dif + 0.25 * facing) * (0.3 + 0.7 * ao);
+    // a tight highlight from the key light catches the bevels
+    col += vec3(0.9, 0.92, 1.0) * pow32(max(dot(n, safe_normalize(key - rd)), 0.0)) * 0.6 * ao;
+    // a rim in the strip colour where the faces turn away, brighter on the kick
+    float rim = 1.0 - facing;
+    col += strip_col * rim * rim * rim * (0.25 + 0.5 * k) * ao;
+    col += strip_col * decay(strip * 12.0) * (0.8 + 3.0 * k);
+    return mix(haze, col, exp(-at * 0.16));
+}
+
 vec3 crystal_nave(vec3 ro, vec3 rd, float t, float px, int steps) {
     float local = t - T_CLIMAX;
     float bar = floor(local / BAR);
@@ -757,36 +778,56 @@ vec3 crystal_nave(vec3 ro, vec3 rd, float t, float px, int steps) {
     float glow = 0.0;
     vec2 m = vec2(1.0);
     float eps = 0.002;
+    // The closest pass by a box before the ray ends, in pixels beyond the
+    // hit tolerance: a ray that just misses an edge still covers part of its
+    // pixel. A pass only counts once the gap opens again, so the final
+    // approach to the surface that is hit is not one.
+    float near = 1e6;
+    float near_dist = 0.0;
+    float near_strip = 1.0;
+    float prev_gap = 1e6;
+    float prev_dist = 0.0;
+    float prev_strip = 1.0;
     for (int i = 0; i < steps; ++i) {
-        m = nave_map(ro + rd * dist, fold);
+        vec3 q = ro + rd * dist;
+        m = nave_map(q, fold);
         glow += 0.015 / (0.02 + m.y * m.y);
         eps = 0.004 * dist + 0.002;
+        float gap = (m.x - eps) / (0.75 * px * dist + 1e-4);
+        bool passed = gap > prev_gap && prev_gap < near;
+        near_dist = passed ? prev_dist : near_dist;
+        near_strip = passed ? prev_strip : near_strip;
+        near = passed ? prev_gap : near;
+        prev_gap = gap;
+        prev_dist = dist;
+        prev_strip = m.y;
         if (m.x < eps || dist > NAVE_FAR) break;
+        // every box lies within NAVE_RADIUS of the axis: a ray leaving that
+        // cylinder sees only haze, so stop instead of marching to the far end
+        if (dot(q.xy, q.xy) > NAVE_RADIUS * NAVE_RADIUS && dot(q.xy, rd.xy) > 0.0) {
+            dist = 2.0 * NAVE_FAR;
+            break;
+        }
         dist += m.x * 0.95;
     }
     vec3 strip_col = palette(bar * 0.13 + 0.1, vec3(0.5), vec3(0.5), vec3(1.0), vec3(0.0, 0.33, 0.67));
     vec3 haze = strip_col * 0.012 * (1.0 + 1.5 * k);
-    vec3 col = haze;
     // Only a converged march is a surface. A ray that runs out of steps
     // grazing a row of boxes is background: shading where it happened to
     // stop is what scalloped the far silhouettes.
-    if (m.x < eps && dist < NAVE_FAR) {
-        vec3 p = ro + rd * dist;
-        vec3 n = nave_normal(p, fold);
-        float facing = max(dot(n, -rd), 0.0);
-        // one occlusion tap along the normal darkens the creases between boxes
-        float ao = clamp(nave_map(p + n * 0.3, fold).x / 0.3, 0.0, 1.0);
-        vec3 key = normalize(vec3(0.35, 0.55, -1.0));
-        float dif = max(dot(n, key), 0.0);
-        vec3 base = vec3(0.09, 0.095, 0.11) + strip_col * 0.3;
-        vec3 surf = base * (0.12 + 0.5 * dif + 0.25 * facing) * (0.3 + 0.7 * ao);
-        // a tight highlight from the key light catches the bevels
-        surf += vec3(0.9, 0.92, 1.0) * pow32(max(dot(n, safe_normalize(key - rd)), 0.0)) * 0.6 * ao;
-        // a rim in the strip colour where the faces turn away, brighter on the kick
-        float rim = 1.0 - facing;
-        surf += strip_col * rim * rim * rim * (0.25 + 0.5 * k) * ao;
-        surf += strip_col * decay(m.y * 12.0) * (0.8 + 3.0 * k);
-        col = mix(haze, surf, exp(-dist * 0.16));
+    bool hit = m.x < eps && dist < NAVE_FAR;
+    float cover = clamp(1.0 - near, 0.0, 1.0);
+    // Shade the surface hit (pass 0), then the edge it passed in front of
+    // (pass 1), each only where needed. A loop and not two ifs: a software
+    // rasteriser runs an if's body on every pixel of every scene, but leaves
+    // a loop as soon as no pixel needs another pass.
+    int first = hit ? 0 : 1;
+    int last = steps > 0 ? (cover > 0.0 ? 2 : 1) : 0;
+    vec3 col = haze;
+    for (int pass = first; pass < last; ++pass) {
+        bool edge = pass == 1;
+        vec3 lit = nave_shade(ro, rd, edge ? near_dist : dist, edge ? near_strip : m.y, fold, strip_col, haze, k);
+        col = mix(col, lit, edge ? cover : 1.0);
     }
     col += strip_col * glow * 0.006 * (0.4 + 1.6 * k);
     return col;
