@@ -66,6 +66,24 @@ std::string char_name(int code) {
     return buf;
 }
 
+// Row y of a FreeType bitmap, counted from the top; a negative pitch means
+// the rows are stored bottom-up.
+const unsigned char *bitmap_row(const FT_Bitmap &bm, int y) {
+    int rows = static_cast<int>(bm.rows);
+    return bm.pitch >= 0 ? bm.buffer + y * bm.pitch : bm.buffer + (rows - 1 - y) * -bm.pitch;
+}
+
+// An all-zero bitmap with the rendered glyph's size and placement.
+sdf_bitmap blank_like(FT_GlyphSlot glyph) {
+    sdf_bitmap out;
+    out.left = glyph->bitmap_left;
+    out.top = glyph->bitmap_top;
+    out.w = static_cast<int>(glyph->bitmap.width);
+    out.h = static_cast<int>(glyph->bitmap.rows);
+    out.data.resize(static_cast<size_t>(out.w) * out.h);
+    return out;
+}
+
 void load_glyph(FT_Face face, int code) {
     FT_UInt index = FT_Get_Char_Index(face, static_cast<FT_ULong>(code));
     if (index == 0) fail("the font has no glyph for " + char_name(code));
@@ -81,14 +99,9 @@ sdf_bitmap render_centres(FT_Face face, int code) {
     face->glyph->outline.flags |= FT_OUTLINE_IGNORE_DROPOUTS;
     if (FT_Render_Glyph(face->glyph, FT_RENDER_MODE_MONO) != 0) fail("FreeType cannot render " + char_name(code));
     const FT_Bitmap &bm = face->glyph->bitmap;
-    sdf_bitmap out;
-    out.left = face->glyph->bitmap_left;
-    out.top = face->glyph->bitmap_top;
-    out.w = static_cast<int>(bm.width);
-    out.h = static_cast<int>(bm.rows);
-    out.data.resize(static_cast<size_t>(out.w) * out.h);
+    sdf_bitmap out = blank_like(face->glyph);
     for (int y = 0; y < out.h; y++) {
-        const unsigned char *row = bm.pitch >= 0 ? bm.buffer + y * bm.pitch : bm.buffer + (out.h - 1 - y) * -bm.pitch;
+        const unsigned char *row = bitmap_row(bm, y);
         for (int x = 0; x < out.w; x++) out.data[static_cast<size_t>(y) * out.w + x] = (row[x >> 3] >> (7 - (x & 7))) & 1;
     }
     return out;
@@ -117,14 +130,9 @@ sdf_bitmap render_sdf(FT_Face face, int code) {
         fail("FreeType cannot render a distance field for " + char_name(code));
     const FT_Bitmap &bm = face->glyph->bitmap;
     if (bm.pixel_mode != FT_PIXEL_MODE_GRAY) fail("unexpected distance field format for " + char_name(code));
-    out.left = face->glyph->bitmap_left;
-    out.top = face->glyph->bitmap_top;
-    out.w = static_cast<int>(bm.width);
-    out.h = static_cast<int>(bm.rows);
-    out.data.resize(static_cast<size_t>(out.w) * out.h);
+    out = blank_like(face->glyph);
     for (int y = 0; y < out.h; y++) {
-        // A negative pitch means the rows are stored bottom-up.
-        const unsigned char *row = bm.pitch >= 0 ? bm.buffer + y * bm.pitch : bm.buffer + (out.h - 1 - y) * -bm.pitch;
+        const unsigned char *row = bitmap_row(bm, y);
         std::copy(row, row + out.w, out.data.begin() + static_cast<size_t>(y) * out.w);
     }
     return out;
