@@ -1,5 +1,7 @@
 #include "analysis.h"
 
+#include <ebur128.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -157,6 +159,20 @@ click worst_click(const std::vector<float>& x, double rate) {
         if (score > worst.score) worst = {static_cast<size_t>(i), score};
     }
     return worst;
+}
+
+loudness measure_loudness(const std::vector<int16_t>& interleaved, int rate) {
+    loudness result;
+    ebur128_state* st = ebur128_init(2, static_cast<unsigned long>(rate), EBUR128_MODE_I | EBUR128_MODE_TRUE_PEAK);
+    if (st == nullptr) return result;
+    result.measured = ebur128_add_frames_short(st, interleaved.data(), interleaved.size() / 2) == EBUR128_SUCCESS;
+    double peak_l = 0.0, peak_r = 0.0;
+    ebur128_loudness_global(st, &result.integrated_lufs);
+    ebur128_true_peak(st, 0, &peak_l);
+    ebur128_true_peak(st, 1, &peak_r);
+    ebur128_destroy(&st);
+    result.true_peak_db = 20.0 * std::log10(std::max(peak_l, peak_r));
+    return result;
 }
 
 }  // namespace analysis

@@ -31,6 +31,14 @@ wav read_wav(const std::string& path);
 
 std::vector<char> read_bytes(const std::string& path);
 
+struct loudness {
+    bool measured = false;  // libebur128 took every frame
+    double integrated_lufs = 0.0;
+    double true_peak_db = 0.0;  // the louder channel's
+};
+// Integrated loudness and true peak of interleaved 16-bit stereo.
+loudness measure_loudness(const std::vector<int16_t>& interleaved, int rate);
+
 struct click {
     size_t frame;
     double score;
