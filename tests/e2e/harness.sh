@@ -4,7 +4,8 @@
 # headless PipeWire (with a null sink), so tests can run side by side.
 #
 # Expects TESSARY_BIN (the program under test) and TESSARY_DATA (the built
-# data/ directory) in the environment; ctest sets both.
+# data/ directory) in the environment; ctest sets both, and for a sanitizer
+# build also TESSARY_GL_PRELOAD, the libraries the program starts with.
 
 set -u
 
@@ -15,20 +16,18 @@ E2E_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 WORK=$(mktemp -d /tmp/tessary-e2e.XXXXXX)
 FAILURES=0
 DEMO_PID=
-DEMO_PRELOAD=
+DEMO_PRELOAD=${TESSARY_GL_PRELOAD:-}
 XVFB_PID=
 DBUS_PID=
 PW_PIDS=()
 
 # A sanitizer build checks our code for memory errors, undefined behaviour
-# and leaks. The GL driver is unloaded at exit, which would leave its own
-# long-lived blocks untraceable; preloading it keeps it mapped, and the
-# suppressions name only the driver.
-if ldd "$TESSARY_BIN" | grep -q libasan; then
-    export ASAN_OPTIONS="detect_leaks=1:verify_asan_link_order=0"
+# and leaks; the preloads keep the GL driver mapped, and the suppressions
+# name only the driver. Only the program itself gets the preloads.
+if [ -n "$DEMO_PRELOAD" ]; then
+    export ASAN_OPTIONS="detect_leaks=1"
     export LSAN_OPTIONS="suppressions=$E2E_DIR/lsan.supp:print_suppressions=0"
     export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
-    DEMO_PRELOAD=$(ls /usr/lib/*/dri/swrast_dri.so | head -n 1)
 fi
 
 cleanup() {
