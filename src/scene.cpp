@@ -86,7 +86,7 @@ static bool compile_shaders(t_scene *scene)
     return true;
 }
 
-static void link_program(t_scene *scene)
+static bool link_program(t_scene *scene)
 {
     scene->program = glCreateProgram();
     glAttachShader(scene->program, scene->vs);
@@ -94,7 +94,15 @@ static void link_program(t_scene *scene)
     glBindAttribLocation(scene->program, attrib_position, "i_position");
     glBindAttribLocation(scene->program, attrib_colour, "i_color");
     glLinkProgram(scene->program);
+    // A program that doesn't link would draw nothing for the whole show.
+    GLint status = 0;
+    glGetProgramiv(scene->program, GL_LINK_STATUS, &status);
+    if (status == 0) {
+        fprintf(stderr, "shader program linking failed\n");
+        return false;
+    }
     glUseProgram(scene->program);
+    return true;
 }
 
 static void set_render_state(GLsizei width, GLsizei height)
@@ -119,9 +127,8 @@ static void create_quad(t_scene *scene)
 
 bool build_scene(t_scene *scene, GLsizei width, GLsizei height)
 {
-    if (!compile_shaders(scene))
+    if (!compile_shaders(scene) || !link_program(scene))
         return false;
-    link_program(scene);
     set_render_state(width, height);
     create_quad(scene);
 

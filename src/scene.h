@@ -32,5 +32,6 @@ std::string read_shader_text(std::istream &in);
 // Compiles the embedded vertex shader and "tessary.glsl" from the current
 // directory, links the program, sets the render state, the quad and the fixed
 // uniforms. On failure it has written its one-line message to standard error
-// and returns false; the shader objects in `scene` are valid for a log query.
+// and returns false; the shader and program objects in `scene` are valid for
+// a log query.
 bool build_scene(t_scene *scene, GLsizei width, GLsizei height);

@@ -1,7 +1,9 @@
 # End-to-end harness, sourced by every end-to-end test.
 #
-# Each test gets a throw-away directory, its own Xvfb screen and its own
-# headless PipeWire (with a null sink), so tests can run side by side.
+# Each test gets a throw-away directory, its own X screen, its own D-Bus
+# session bus and runtime directory, and (when it needs sound) its own
+# headless PipeWire with a null sink, so tests can run side by side and
+# nothing from the machine's own desktop session leaks in.
 #
 # Expects TESSARY_BIN (the program under test) and TESSARY_DATA (the built
 # data/ directory) in the environment; ctest sets both, and for a sanitizer
@@ -21,6 +23,14 @@ XVFB_PID=
 DBUS_PID=
 PW_PIDS=()
 
+# The session's own servers and settings stay out: every address and
+# directory a client library could find them by points into WORK.
+unset DBUS_SESSION_BUS_ADDRESS WAYLAND_DISPLAY PULSE_SERVER PIPEWIRE_REMOTE PIPEWIRE_RUNTIME_DIR \
+    XAUTHORITY SESSION_MANAGER XDG_SESSION_TYPE
+export XDG_RUNTIME_DIR=$WORK/run XDG_CONFIG_HOME=$WORK/config XDG_STATE_HOME=$WORK/state \
+    XDG_DATA_HOME=$WORK/share XDG_CACHE_HOME=$WORK/cache
+mkdir -p -m 700 "$XDG_RUNTIME_DIR"
+
 # A sanitizer build checks our code for memory errors, undefined behaviour
 # and leaks; the preloads keep the GL driver mapped, and the suppressions
 # name only the driver. Only the program itself gets the preloads.
@@ -31,7 +41,8 @@ if [ -n "$DEMO_PRELOAD" ]; then
 fi
 
 cleanup() {
-    # The demo leads its own process group: this ends its audio child and player too.
+    # The demo leads its own process group; its audio child stops the player
+    # when the program is gone.
     [ -n "$DEMO_PID" ] && kill -9 -- "-$DEMO_PID" 2>/dev/null
     for pid in "${PW_PIDS[@]}"; do kill "$pid" 2>/dev/null; done
     [ -n "$DBUS_PID" ] && kill "$DBUS_PID" 2>/dev/null
@@ -70,23 +81,54 @@ finish() {
     exit 0
 }
 
-# start_display: a private Xvfb on a display number nobody else holds. A
-# stale socket from a killed server makes a number unusable, so each try is
-# checked by connecting to it.
-start_display() {
+# start_session_bus: a D-Bus session bus of the test's own. Without one, the
+# client libraries in the program (SDL's D-Bus support) would find the
+# machine's session bus, or try to launch one.
+start_session_bus() {
+    [ -n "$DBUS_PID" ] && return 0
+    dbus-daemon --session --fork --address="unix:path=$XDG_RUNTIME_DIR/bus" \
+        --print-pid=8 8>"$WORK/dbus.pid"
+    DBUS_PID=$(cat "$WORK/dbus.pid")
+    export DBUS_SESSION_BUS_ADDRESS="unix:path=$XDG_RUNTIME_DIR/bus"
+}
+
+# free_display_number: a display number nobody else holds. A stale socket
+# from a killed server makes a number unusable, so callers check that their
+# server really answers.
+free_display_number() {
     local n
-    for n in $(shuf -i 20-400 -n 40); do
+    for n in $(shuf -i 20-400 -n 100); do
         [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
-        Xvfb ":$n" -screen 0 1920x1080x24 -nolisten tcp 2>"$WORK/xvfb.log" &
+        echo "$n"
+        return 0
+    done
+    return 1
+}
+
+# wait_for_x PID DISPLAY: until the X server answers, or has died.
+wait_for_x() {
+    for _ in $(seq 100); do
+        xdpyinfo -display "$2" >/dev/null 2>&1 && return 0
+        kill -0 "$1" 2>/dev/null || return 1
+        sleep 0.1
+    done
+    return 1
+}
+
+# start_display [WxHxDEPTH [XVFB OPTIONS...]]: a private Xvfb (1920x1080x24
+# by default) and the test's own session bus.
+start_display() {
+    local screen=${1:-1920x1080x24} n
+    [ $# -gt 0 ] && shift
+    for _ in $(seq 40); do
+        n=$(free_display_number) || break
+        Xvfb ":$n" -screen 0 "$screen" -nolisten tcp "$@" 2>"$WORK/xvfb.log" &
         XVFB_PID=$!
-        for _ in $(seq 50); do
-            if xdpyinfo -display ":$n" >/dev/null 2>&1; then
-                export DISPLAY=":$n"
-                return 0
-            fi
-            kill -0 "$XVFB_PID" 2>/dev/null || break
-            sleep 0.1
-        done
+        if wait_for_x "$XVFB_PID" ":$n"; then
+            export DISPLAY=":$n"
+            start_session_bus
+            return 0
+        fi
         kill "$XVFB_PID" 2>/dev/null
         wait "$XVFB_PID" 2>/dev/null
         XVFB_PID=
@@ -96,13 +138,13 @@ start_display() {
     exit 1
 }
 
+stop_display() {
+    [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null && wait "$XVFB_PID" 2>/dev/null
+    XVFB_PID=
+}
+
 start_audio() {
-    export XDG_RUNTIME_DIR=$WORK/run
-    mkdir -p -m 700 "$XDG_RUNTIME_DIR"
-    dbus-daemon --session --fork --address="unix:path=$XDG_RUNTIME_DIR/bus" \
-        --print-pid=8 8>"$WORK/dbus.pid"
-    DBUS_PID=$(cat "$WORK/dbus.pid")
-    export DBUS_SESSION_BUS_ADDRESS="unix:path=$XDG_RUNTIME_DIR/bus"
+    start_session_bus
     pipewire >"$WORK/pipewire.log" 2>&1 &
     PW_PIDS+=($!)
     for _ in $(seq 100); do
@@ -176,6 +218,65 @@ run_demo() {
     wait_demo "$limit"
 }
 
+# now: the time in seconds, for measuring from a test's own key or signal.
+now() { date +%s.%N; }
+
+# seconds_since MARK: seconds from MARK (a `now`) until now.
+seconds_since() { awk -v a="$1" -v b="$(now)" 'BEGIN { printf "%.2f", b - a }'; }
+
+# within SECONDS VALUE: VALUE is at most SECONDS.
+within() { awk -v limit="$1" -v t="$2" 'BEGIN { exit !(t <= limit) }'; }
+
+# processes_in DIR: every live process working in DIR: the program, its
+# audio child, the shell and the player. Other tests' players work elsewhere.
+# Builtins only, so a scan stays quick on a busy machine.
+processes_in() {
+    local p
+    for p in /proc/[0-9]*; do
+        [ "$p/cwd" -ef "$1" ] && echo "${p#/proc/}"
+    done
+    return 0
+}
+
+# players_in DIR: the PipeWire players working in DIR.
+players_in() {
+    local pid
+    for pid in $(pgrep -x pw-play); do
+        [ "/proc/$pid/cwd" -ef "$1" ] && echo "$pid"
+    done
+    return 0
+}
+
+# started_at PID: when the process started, in `now`'s terms.
+started_at() {
+    local -a stat
+    local uptime
+    read -r -a stat <"/proc/$1/stat" || return 1
+    read -r uptime _ </proc/uptime
+    # Field 22 is the start time in clock ticks after boot (the name in field 2 has no blanks).
+    awk -v n="$(now)" -v up="$uptime" -v ticks="${stat[21]}" -v hz="$(getconf CLK_TCK)" \
+        'BEGIN { printf "%.2f", n - (up - ticks / hz) }'
+}
+
+# nothing_left_in DIR SECONDS: within that time no process works in DIR any more.
+nothing_left_in() {
+    for _ in $(seq $(($2 * 10))); do
+        [ -z "$(processes_in "$1")" ] && return 0
+        sleep 0.1
+    done
+    echo "  still working in $1: $(processes_in "$1" | xargs -r ps -o pid=,comm= -p)"
+    return 1
+}
+
+# wait_for_player DIR SECONDS: until the player is playing in DIR.
+wait_for_player() {
+    for _ in $(seq $(($2 * 10))); do
+        [ -n "$(players_in "$1")" ] && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
 demo_running() {
     [ -n "$DEMO_PID" ] && kill -0 "$DEMO_PID" 2>/dev/null
 }
@@ -195,6 +296,10 @@ release_escape() { xdotool keyup Escape; }
 
 # request_close: asks the window to close the way a window manager would.
 request_close() { "${CLOSE_REQUEST_BIN:?}"; }
+
+# ping_window SECONDS: pings the window the way a window manager does; true
+# when the reply came within that time.
+ping_window() { "${WM_PING_BIN:?}" "$1"; }
 
 # grab_screen FILE: the whole X screen as a PNG.
 grab_screen() {
@@ -223,19 +328,54 @@ void main() {
 GLSL
 }
 
+# write_gradient_shader FILE: each pixel's place in the picture as its
+# colour: red grows to the right, green upwards (gl_FragCoord.xy / u_res).
+write_gradient_shader() {
+    cat >"$1" <<'GLSL'
+#version 130
+uniform vec2 u_res;
+out vec4 frag_color;
+void main() {
+    frag_color = vec4(gl_FragCoord.xy / u_res, 0.0, 1.0);
+}
+GLSL
+}
+
 # pixel_rgb FILE X Y: "R G B" of one pixel, 0 to 255.
 pixel_rgb() {
     convert "$1" -format "%[fx:round(255*p{$2,$3}.r)] %[fx:round(255*p{$2,$3}.g)] %[fx:round(255*p{$2,$3}.b)]" info:
 }
 
-# near_rgb "R G B" R G B: every channel within 40 levels.
+# near_rgb "R G B" R G B [LEVELS]: every channel within LEVELS (default 40).
 near_rgb() {
     local -a got=($1)
-    local i want
+    local i want tolerance=${5:-40}
     for i in 0 1 2; do
         want=$((i == 0 ? $2 : i == 1 ? $3 : $4))
-        [ $(( got[i] > want ? got[i] - want : want - got[i] )) -le 40 ] || return 1
+        [ $(( got[i] > want ? got[i] - want : want - got[i] )) -le "$tolerance" ] || return 1
     done
+}
+
+# picture_corners_are_the_gradient FILE X Y W H: the corners of the picture
+# at X,Y (from the top left) of size WxH read (0,1), (1,1), (0,0) and (1,0)
+# as red and green within 0.05, the way write_gradient_shader paints them.
+picture_corners_are_the_gradient() {
+    local file=$1 x=$2 y=$3 w=$4 h=$5 ok=0
+    local right=$((x + w - 1)) bottom=$((y + h - 1))
+    echo "  corners: $(pixel_rgb "$file" "$x" "$y") / $(pixel_rgb "$file" "$right" "$y") /" \
+        "$(pixel_rgb "$file" "$x" "$bottom") / $(pixel_rgb "$file" "$right" "$bottom")"
+    near_rgb "$(pixel_rgb "$file" "$x" "$y")" 0 255 0 13 || ok=1
+    near_rgb "$(pixel_rgb "$file" "$right" "$y")" 255 255 0 13 || ok=1
+    near_rgb "$(pixel_rgb "$file" "$x" "$bottom")" 0 0 0 13 || ok=1
+    near_rgb "$(pixel_rgb "$file" "$right" "$bottom")" 255 0 0 13 || ok=1
+    return $ok
+}
+
+# region_is_black FILE WxH+X+Y: every pixel of the region is black.
+region_is_black() {
+    local max
+    max=$(convert "$1" -crop "$2" +repage -format "%[fx:maxima]" info:)
+    awk -v m="$max" 'BEGIN { exit !(m < 0.01) }'
 }
 
 # pixels_differ A B: the two pictures differ in more than a few pixels.

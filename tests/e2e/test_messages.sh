@@ -53,6 +53,16 @@ dir=$(make_data_dir bad_shader)
 printf '#version 130\nvoid main() { this is not glsl }\n' >"$dir/tessary.glsl"
 expect_run bad_shader 1 '*' $'fragment shader compilation failed\n' --help -v
 
+# A shader that compiles but doesn't link: a function declared, never defined.
+dir=$(make_data_dir no_link)
+cat >"$dir/tessary.glsl" <<'GLSL'
+#version 130
+out vec4 frag_color;
+vec4 never_defined();
+void main() { frag_color = never_defined(); }
+GLSL
+expect_run no_link 1 '*' $'shader program linking failed\n'
+
 # No display at all.
 dir=$(make_data_dir no_display)
 saved_display=$DISPLAY

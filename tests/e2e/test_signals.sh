@@ -1,0 +1,59 @@
+# SIGTERM, SIGINT and SIGHUP end the show at once, during the picture or the
+# wait for the music: the player stops, the status is 128 + the signal, and
+# no completion line is written. After SIGKILL the player stops too, and the
+# window goes with the program.
+source "$(dirname "$0")/harness.sh"
+start_display_and_audio
+
+# start_show NAME: the test picture and a 30 s tone, playing, with frames
+# coming (the first frame, where the driver compiles the shader, is past).
+start_show() {
+    local dir
+    dir=$(make_data_dir "$1")
+    write_test_shader "$dir/tessary.glsl"
+    make_music "$dir/music.wav" 30
+    start_demo "$dir"
+    check "$1: window appears" wait_for_window 60
+    check "$1: the player plays" wait_for_player "$dir" 30
+    check "$1: frames change" picture_moves
+}
+
+# signal_ends_it NAME SIGNAL STATUS: sends the signal and checks the ending.
+signal_ends_it() {
+    local name=$1 signal=$2 status=$3 mark took
+    mark=$(now)
+    kill "-$signal" "$DEMO_PID"
+    wait_demo 10
+    took=$(seconds_since "$mark")
+    check "$name: ends within 1 s of SIG$signal (took ${took}s)" within 1 "$took"
+    check "$name: exit status $status (got $DEMO_STATUS)" [ "$DEMO_STATUS" -eq "$status" ]
+    check "$name: no completion line" [ "$(grep -c 'completed its execution' "$DEMO_DIR/stdout")" -eq 0 ]
+    check "$name: nothing left playing" nothing_left_in "$DEMO_DIR" 1
+    check "$name: no sanitizer report" sanitizer_clean "$DEMO_DIR/stderr"
+}
+
+start_show term
+signal_ends_it term TERM 143
+
+start_show hup
+signal_ends_it hup HUP 129
+
+# During the wait for the music, after Escape.
+start_show int
+press_escape
+release_escape
+sleep 1
+check "int: waiting for the music after Escape" demo_running
+signal_ends_it int INT 130
+
+# SIGKILL can't be caught: the audio child notices the program is gone.
+start_show kill
+window=$(xdotool search --onlyvisible --pid "$DEMO_PID" | head -n 1)
+kill -KILL "$DEMO_PID"
+mark=$(now)
+wait_demo 10
+check "kill: the player stops within 1 s" nothing_left_in "$DEMO_DIR" 1
+echo "  gone after $(seconds_since "$mark")s"
+check "kill: the window is gone" bash -c "! xwininfo -id '$window' >/dev/null 2>&1"
+
+finish
