@@ -12,18 +12,25 @@ TEST(Clock, ConvertsMillisecondsToSeconds)
 
 TEST(Clock, ShowGoesOnAtExactlyTheEndTimeAndStopsOneMillisecondLater)
 {
-    EXPECT_EQ(ms2time(130000), 130.0f);
-    EXPECT_FALSE(demo_time_over(ms2time(130000)));
-    EXPECT_TRUE(demo_time_over(ms2time(130001)));
-    EXPECT_FALSE(demo_time_over(ms2time(129999)));
-    EXPECT_FALSE(demo_time_over(0.0f));
+    start_demo_clock(5000);
+    EXPECT_FALSE(demo_time_over(demo_time_at(5000 + 130000)));
+    EXPECT_TRUE(demo_time_over(demo_time_at(5000 + 130001)));
+    EXPECT_FALSE(demo_time_over(demo_time_at(5000 + 129999)));
+    EXPECT_FALSE(demo_time_over(demo_time_at(5000)));
 }
 
-TEST(Clock, ElapsedTimeSurvivesTheTickCounterWrapping)
+TEST(Clock, TimeCountsFromTheZeroPoint)
 {
-    // The loop subtracts in unsigned 32-bit arithmetic: a start just before the
-    // wrap still gives a small positive time.
-    Uint32 start = 0xFFFFFF00u;
-    Uint32 now = 0x00000100u;
-    EXPECT_FLOAT_EQ(ms2time(now - start), 0.512f);
+    start_demo_clock(123456);
+    EXPECT_EQ(demo_time_at(123456), 0.0f);
+    EXPECT_FLOAT_EQ(demo_time_at(123456 + 2500), 2.5f);
+}
+
+TEST(Clock, TimeSurvivesTheTickCounterWrapping)
+{
+    // SDL's 32-bit millisecond count wraps after 49.7 days of uptime: a show
+    // started just before the wrap still sees a small positive time after it.
+    start_demo_clock(0xFFFFFF00u);
+    EXPECT_FLOAT_EQ(demo_time_at(0x00000100u), 0.512f);
+    EXPECT_FALSE(demo_time_over(demo_time_at(0x00000100u)));
 }

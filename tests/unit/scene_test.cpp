@@ -1,10 +1,16 @@
+#include "headless_gl.h"
 #include "scene.h"
 
+#include <GL/glext.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <sstream>
 #include <string>
+#include <vector>
 
 static std::string shader_text_of(const std::string &file_bytes)
 {
@@ -39,81 +45,143 @@ TEST(ShaderText, ZeroByteEndsTheSourceTheGlSees)
     EXPECT_EQ(strlen(text.c_str()), strlen("void main() {}\n"));
 }
 
-struct t_vertex {
-    float r, g, b, a, x, y;
+// ---- the quad and the uniforms, drawn in a headless GL context ----
+
+// Builds the scene from a fragment shader written as "tessary.glsl" into a
+// throw-away directory, and draws it into a framebuffer of its own.
+class SceneDraw : public HeadlessGl {
+protected:
+    static const int W = 64;
+    static const int H = 36;
+    t_scene scene = {};
+    GLuint fbo = 0, colour = 0;
+
+    void SetUp() override
+    {
+        HeadlessGl::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
+        glGenRenderbuffers(1, &colour);
+        glBindRenderbuffer(GL_RENDERBUFFER, colour);
+        glRenderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, W, H);
+        glGenFramebuffers(1, &fbo);
+        glBindFramebuffer(GL_FRAMEBUFFER, fbo);
+        glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, colour);
+        ASSERT_EQ(glCheckFramebufferStatus(GL_FRAMEBUFFER), (GLenum)GL_FRAMEBUFFER_COMPLETE);
+    }
+
+    // build_scene from the current directory, as the program does; its
+    // message, if any, goes to `message`.
+    bool build(const std::string &fragment_shader, std::string *message = nullptr)
+    {
+        char dir[] = "/tmp/tessary-scene.XXXXXX";
+        EXPECT_NE(mkdtemp(dir), nullptr);
+        std::string path = std::string(dir) + "/tessary.glsl";
+        FILE *file = fopen(path.c_str(), "w");
+        EXPECT_NE(file, nullptr);
+        fputs(fragment_shader.c_str(), file);
+        fclose(file);
+
+        char previous[4096];
+        EXPECT_NE(getcwd(previous, sizeof previous), nullptr);
+        EXPECT_EQ(chdir(dir), 0);
+        testing::internal::CaptureStderr();
+        bool built = build_scene(&scene, W, H);
+        std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(chdir(previous), 0);
+        unlink(path.c_str());
+        rmdir(dir);
+        if (message != nullptr)
+            *message = err;
+        return built;
+    }
+
+    // One frame the way the loop draws it; RGBA rows bottom to top.
+    std::vector<unsigned char> draw(float demo_time)
+    {
+        glUniform1f(scene.tloc, demo_time);
+        glClear(GL_COLOR_BUFFER_BIT);
+        glBindVertexArray(scene.vao);
+        glDrawArrays(GL_TRIANGLES, 0, 6);
+        std::vector<unsigned char> pixels(W * H * 4);
+        glReadPixels(0, 0, W, H, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
+        return pixels;
+    }
+
+    static std::vector<int> rgb(const std::vector<unsigned char> &pixels, int x, int y)
+    {
+        const unsigned char *p = &pixels[(y * W + x) * 4];
+        return {p[0], p[1], p[2]};
+    }
 };
 
-static t_vertex vertex(int i)
+static const char *const VERTEX_COLOUR_SHADER =
+    "#version 130\n"
+    "in vec4 v_color;\n"
+    "out vec4 frag_color;\n"
+    "void main() { frag_color = v_color; }\n";
+
+TEST_F(SceneDraw, QuadCoversTheViewportWithItsCornerColours)
 {
-    t_vertex v;
-    memcpy(&v, g_vertex_buffer_data + i * 6, sizeof v);
-    return v;
+    ASSERT_TRUE(build(VERTEX_COLOUR_SHADER));
+    std::vector<unsigned char> pixels = draw(0.0f);
+    // Red top left, green top right, blue bottom right, white bottom left:
+    // the corner pixels sit half a pixel in, so allow a few levels.
+    auto near = [](std::vector<int> got, std::vector<int> want) {
+        for (int i = 0; i < 3; i++)
+            if (abs(got[i] - want[i]) > 12)
+                return false;
+        return true;
+    };
+    EXPECT_TRUE(near(rgb(pixels, 0, H - 1), {255, 0, 0}));
+    EXPECT_TRUE(near(rgb(pixels, W - 1, H - 1), {0, 255, 0}));
+    EXPECT_TRUE(near(rgb(pixels, W - 1, 0), {0, 0, 255}));
+    EXPECT_TRUE(near(rgb(pixels, 0, 0), {255, 255, 255}));
+    // Every pixel is the quad's: none keeps the dark red clear colour, and
+    // the shared diagonal blends the same colours on both sides (no seam).
+    for (int y = 0; y < H; y++)
+        for (int x = 0; x < W; x++) {
+            std::vector<int> c = rgb(pixels, x, y);
+            EXPECT_FALSE(c[0] == 128 && c[1] == 0 && c[2] == 0) << "clear colour at " << x << "," << y;
+        }
 }
 
-TEST(Quad, TableHoldsSixVerticesOfColourThenPosition)
+TEST_F(SceneDraw, ShaderSeesTheResolutionAndTheTime)
 {
-    ASSERT_EQ(sizeof(g_vertex_buffer_data), 144u);
-    ASSERT_EQ(sizeof(t_vertex), 24u);
-    for (int i = 0; i < 6; i++) {
-        t_vertex v = vertex(i);
-        EXPECT_EQ(v.a, 1.0f) << "vertex " << i;
-        EXPECT_TRUE(v.x == -1.0f || v.x == 1.0f) << "vertex " << i;
-        EXPECT_TRUE(v.y == -1.0f || v.y == 1.0f) << "vertex " << i;
-    }
+    ASSERT_TRUE(build("#version 130\n"
+                      "uniform vec2 u_res;\n"
+                      "uniform float T;\n"
+                      "out vec4 frag_color;\n"
+                      "void main() { frag_color = vec4(u_res / 255.0, T / 255.0, 1.0); }\n"));
+    std::vector<unsigned char> pixels = draw(42.0f);
+    EXPECT_EQ(rgb(pixels, W / 2, H / 2), (std::vector<int>{W, H, 42}));
+    pixels = draw(7.0f);
+    EXPECT_EQ(rgb(pixels, 3, 5), (std::vector<int>{W, H, 7}));
 }
 
-TEST(Quad, CornersCarryTheirColours)
+TEST_F(SceneDraw, ShaderWithoutTimeOrResolutionStillRuns)
 {
-    // Red top left, green top right, blue bottom right, white bottom left,
-    // the same on both sides of the shared diagonal.
-    for (int i = 0; i < 6; i++) {
-        t_vertex v = vertex(i);
-        float expected[3];
-        if (v.x < 0 && v.y > 0) { expected[0] = 1; expected[1] = 0; expected[2] = 0; }
-        else if (v.x > 0 && v.y > 0) { expected[0] = 0; expected[1] = 1; expected[2] = 0; }
-        else if (v.x > 0 && v.y < 0) { expected[0] = 0; expected[1] = 0; expected[2] = 1; }
-        else { expected[0] = 1; expected[1] = 1; expected[2] = 1; }
-        EXPECT_EQ(v.r, expected[0]) << "vertex " << i;
-        EXPECT_EQ(v.g, expected[1]) << "vertex " << i;
-        EXPECT_EQ(v.b, expected[2]) << "vertex " << i;
-    }
+    ASSERT_TRUE(build(VERTEX_COLOUR_SHADER));
+    EXPECT_EQ(scene.tloc, -1);
+    EXPECT_EQ(scene.rloc, -1);
+    draw(1.0f);
+    EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
 }
 
-static float signed_area(const t_vertex &p, const t_vertex &q, const t_vertex &r)
+TEST_F(SceneDraw, ProgramThatDoesNotLinkIsAFailure)
 {
-    return 0.5f * ((q.x - p.x) * (r.y - p.y) - (r.x - p.x) * (q.y - p.y));
+    std::string message;
+    EXPECT_FALSE(build("#version 130\n"
+                       "out vec4 frag_color;\n"
+                       "vec4 never_defined();\n"
+                       "void main() { frag_color = never_defined(); }\n",
+                       &message));
+    EXPECT_EQ(message, "shader program linking failed\n");
 }
 
-TEST(Quad, TwoTrianglesCoverTheViewportWithoutOverlap)
+TEST_F(SceneDraw, FragmentShaderThatDoesNotCompileIsAFailure)
 {
-    float first = signed_area(vertex(0), vertex(1), vertex(2));
-    float second = signed_area(vertex(3), vertex(4), vertex(5));
-    // Each half of the 2x2 clip square; both clockwise, so culling must stay off.
-    EXPECT_EQ(first, -2.0f);
-    EXPECT_EQ(second, -2.0f);
-    // The two triangles share exactly the diagonal from top left to bottom right.
-    int shared = 0;
-    for (int i = 0; i < 3; i++)
-        for (int j = 3; j < 6; j++)
-            if (vertex(i).x == vertex(j).x && vertex(i).y == vertex(j).y)
-                shared++;
-    EXPECT_EQ(shared, 2);
-}
-
-TEST(VertexShader, IsTheNineLineGlsl130Pass)
-{
-    std::string source(vertex_shader);
-    EXPECT_EQ(source.size(), 211u);
-    EXPECT_EQ(source.rfind("#version 130\n", 0), 0u);
-    int lines = 0;
-    for (char c : source)
-        lines += c == '\n';
-    EXPECT_EQ(lines, 9);
-    EXPECT_EQ(source.back(), '\n');
-}
-
-TEST(ProjectionMatrix, IsTheIdentity)
-{
-    for (int i = 0; i < 16; i++)
-        EXPECT_EQ(projection_matrix[i], i % 5 == 0 ? 1.0f : 0.0f) << "element " << i;
+    std::string message;
+    EXPECT_FALSE(build("#version 130\nvoid main() { not glsl }\n", &message));
+    EXPECT_EQ(message, "fragment shader compilation failed\n");
 }
