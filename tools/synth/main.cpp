@@ -3,6 +3,7 @@
 #include "master.h"
 #include "render.h"
 #include "song.h"
+#include "timeline.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -31,12 +32,16 @@ void on_signal(int sig) {
 void usage(std::FILE* to) {
     std::fprintf(to,
                  "usage: tessary-synth -o OUT.wav [--levels] [--quiet]\n"
+                 "       tessary-synth --timeline-glsl\n"
+                 "       tessary-synth --update-shader SHADER.glsl\n"
                  "Renders the tessary soundtrack: 48 kHz, 16-bit stereo PCM, %.1f s,\n"
                  "mastered to -14 LUFS with true peaks under -1 dBTP.\n"
-                 "  -o, --output FILE  where to write the WAV (written to a temporary file, then renamed)\n"
-                 "  --levels           print each track's level per section (for balancing the mix)\n"
-                 "  --quiet            no progress output\n"
-                 "  -h, --help         this text\n",
+                 "  -o, --output FILE       where to write the WAV (written to a temporary file, then renamed)\n"
+                 "  --levels                print each track's level per section (for balancing the mix)\n"
+                 "  --quiet                 no progress output\n"
+                 "  --timeline-glsl         print the song's timeline (sections, kicks, claps, accents) as GLSL\n"
+                 "  --update-shader FILE    replace the timeline block in FILE with the song's\n"
+                 "  -h, --help              this text\n",
                  song::file_seconds);
 }
 
@@ -55,6 +60,34 @@ void print_levels(const synth::track_levels& levels) {
     }
 }
 
+// Rewrites the timeline block of a shader in place; the shader keeps
+// everything else byte for byte.
+int update_shader(const std::string& path) {
+    std::FILE* in = std::fopen(path.c_str(), "rb");
+    if (!in) {
+        std::fprintf(stderr, "tessary-synth: cannot read '%s': %s\n", path.c_str(), std::strerror(errno));
+        return 1;
+    }
+    std::string source;
+    char chunk[4096];
+    for (size_t got; (got = std::fread(chunk, 1, sizeof chunk, in)) > 0;) source.append(chunk, got);
+    std::fclose(in);
+    const std::string updated = song::replace_timeline(source, song::timeline_glsl(song::build_score()));
+    if (updated.empty()) {
+        std::fprintf(stderr, "tessary-synth: no timeline block in '%s' (the lines \"%s\" ... \"%s\")\n", path.c_str(),
+                     song::timeline_begin, song::timeline_end);
+        return 1;
+    }
+    if (updated == source) return 0;
+    std::FILE* out = std::fopen(path.c_str(), "wb");
+    if (!out || std::fwrite(updated.data(), 1, updated.size(), out) != updated.size() || std::fclose(out) != 0) {
+        std::fprintf(stderr, "tessary-synth: cannot write '%s': %s\n", path.c_str(), std::strerror(errno));
+        return 1;
+    }
+    std::printf("tessary-synth: updated the timeline in %s\n", path.c_str());
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -71,6 +104,21 @@ int main(int argc, char** argv) {
             quiet = true;
         } else if (arg == "--levels") {
             show_levels = true;
+        } else if (arg == "--timeline-glsl") {
+            try {
+                std::fputs(song::timeline_glsl(song::build_score()).c_str(), stdout);
+            } catch (const std::exception& e) {
+                std::fprintf(stderr, "tessary-synth: %s\n", e.what());
+                return 1;
+            }
+            return 0;
+        } else if (arg == "--update-shader" && i + 1 < argc) {
+            try {
+                return update_shader(argv[++i]);
+            } catch (const std::exception& e) {
+                std::fprintf(stderr, "tessary-synth: %s\n", e.what());
+                return 1;
+            }
         } else {
             std::fprintf(stderr, "tessary-synth: unexpected argument '%s'\n", arg.c_str());
             usage(stderr);

@@ -2,7 +2,9 @@
 #include "song.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <map>
 #include <sstream>
 #include <stdexcept>
 
@@ -334,7 +336,7 @@ void expand_lane(const lane& ln, const std::vector<chord>& chords, std::vector<n
     }
 }
 
-void expand_phrase(const phrase& ph, std::vector<note>& out) {
+void expand_phrase(const phrase& ph, std::vector<note>& out, std::vector<note>& starts) {
     std::vector<note> line;
     int step = ph.bar * steps_per_bar;
     for (const std::string& bar_text : *ph.bars) {
@@ -363,6 +365,7 @@ void expand_phrase(const phrase& ph, std::vector<note>& out) {
         if (step - bar_start != steps_per_bar)
             throw std::runtime_error("bar '" + bar_text + "' is " + std::to_string(step - bar_start) + " 16ths long");
     }
+    if (!line.empty()) starts.push_back(line.front());
     for (const note& n : line) {
         out.push_back(n);
         if (ph.harmony) {
@@ -373,6 +376,25 @@ void expand_phrase(const phrase& ph, std::vector<note>& out) {
             out.push_back(h);
         }
     }
+}
+
+// Stretches of at least a beat where no note is held, between the first
+// note and the end of the last.
+std::vector<gap> find_gaps(const std::vector<note>& notes) {
+    std::vector<bool> sounding(bar_end * steps_per_bar, false);
+    for (const note& n : notes)
+        for (int i = n.step; i < n.step + n.length && i < static_cast<int>(sounding.size()); ++i) sounding[i] = true;
+    std::vector<gap> gaps;
+    const auto first = std::find(sounding.begin(), sounding.end(), true);
+    const int begin = static_cast<int>(first - sounding.begin());
+    const int end = static_cast<int>(sounding.size() - (std::find(sounding.rbegin(), sounding.rend(), true) - sounding.rbegin()));
+    for (int i = begin; i < end;) {
+        int j = i;
+        while (j < end && !sounding[j]) ++j;
+        if (j - i >= steps_per_beat) gaps.push_back({i, j - i});
+        i = j > i ? j : i + 1;
+    }
+    return gaps;
 }
 
 template <size_t N>
@@ -420,8 +442,9 @@ score build_score() {
         throw std::runtime_error("chord chart has " + std::to_string(chords.size()) + " bars");
 
     for (const lane& ln : lanes) expand_lane(ln, chords, s.notes);
-    for (const phrase& ph : phrases) expand_phrase(ph, s.notes);
+    for (const phrase& ph : phrases) expand_phrase(ph, s.notes, s.phrase_starts);
     std::stable_sort(s.notes.begin(), s.notes.end(), [](const note& a, const note& b) { return a.step < b.step; });
+    s.gaps = find_gaps(s.notes);
 
     s.automation[pad_cutoff] = keys(pad_cutoff_keys);
     s.automation[arp_cutoff] = keys(arp_cutoff_keys);
@@ -442,6 +465,163 @@ float automation_at(const score& s, param p, double bar) {
         }
     }
     return k.back().value;
+}
+
+
+// ---------------------------------------------------------------------------
+// Events: what the picture lands on, read back from the notes.
+// ---------------------------------------------------------------------------
+namespace {
+
+bool melodic(int t) { return t == lead || t == harmony; }
+
+// Snare rolls: runs of at least six hits, each at most a beat after the one
+// before, that last three beats or more. Returns [first, last] steps.
+std::vector<std::pair<int, int>> snare_rolls(const std::vector<note>& notes) {
+    std::vector<int> hits;
+    for (const note& n : notes)
+        if (n.track == snare) hits.push_back(n.step);
+    std::vector<std::pair<int, int>> rolls;
+    for (size_t i = 0; i < hits.size();) {
+        size_t j = i + 1;
+        while (j < hits.size() && hits[j] - hits[j - 1] <= steps_per_beat) ++j;
+        if (j - i >= 6 && hits[j - 1] - hits[i] >= 3 * steps_per_beat) rolls.push_back({hits[i], hits[j - 1]});
+        i = j;
+    }
+    return rolls;
+}
+
+bool in_roll(const std::vector<std::pair<int, int>>& rolls, int step) {
+    for (const auto& r : rolls)
+        if (step >= r.first && step <= r.second) return true;
+    return false;
+}
+
+// The drums of one bar: a 16-bit step mask each for kick, clap and the
+// snare hits that are not part of a roll.
+using drum_bar = std::array<int, 3>;
+
+std::vector<drum_bar> drum_bars(const std::vector<note>& notes, const std::vector<std::pair<int, int>>& rolls) {
+    std::vector<drum_bar> bars(bar_end, drum_bar{0, 0, 0});
+    for (const note& n : notes) {
+        const int slot = n.track == kick ? 0 : n.track == clap ? 1 : n.track == snare && !in_roll(rolls, n.step) ? 2 : -1;
+        if (slot >= 0) bars[n.step / steps_per_bar][slot] |= 1 << (n.step % steps_per_bar);
+    }
+    return bars;
+}
+
+// A section's groove is the drum bar it plays more often than not. A fill is
+// a single bar that adds hits to the groove, between groove bars (or at the
+// section's end); it starts at the first step that differs. Layers that join
+// for longer, and bars that only leave hits out, are not fills.
+void find_fills(const std::vector<drum_bar>& bars, std::vector<hit>& out) {
+    for (size_t i = 0; i < std::size(sections); ++i) {
+        const int first = sections[i].first_bar;
+        const int last = i + 1 < std::size(sections) ? sections[i + 1].first_bar : bar_end;
+        std::map<drum_bar, int> count;
+        for (int b = first; b < last; ++b) ++count[bars[b]];
+        const auto most = std::max_element(count.begin(), count.end(), [](const auto& a, const auto& b) { return a.second < b.second; });
+        const drum_bar groove = most->first;
+        if (groove == drum_bar{0, 0, 0} || 2 * most->second <= last - first) continue;
+        for (int b = first + 1; b < last; ++b) {
+            int added = 0, differs = 0;
+            for (int k = 0; k < 3; ++k) {
+                added |= bars[b][k] & ~groove[k];
+                differs |= bars[b][k] ^ groove[k];
+            }
+            if (added == 0 || bars[b - 1] != groove || (b + 1 < last && bars[b + 1] != groove)) continue;
+            int step = 0;
+            while (!(differs & (1 << step))) ++step;
+            out.push_back({(b * steps_per_bar + step) * step_seconds, hit_fill});
+        }
+    }
+}
+
+// The beat stops where a run of four or more kicks, each at most a beat
+// apart, is followed by more than a bar without one; the stop is the next
+// beat after the run's last kick.
+void find_stops(const std::vector<note>& notes, std::vector<hit>& out) {
+    std::vector<int> kicks;
+    for (const note& n : notes)
+        if (n.track == kick) kicks.push_back(n.step);
+    for (size_t i = 0; i < kicks.size();) {
+        size_t j = i + 1;
+        while (j < kicks.size() && kicks[j] - kicks[j - 1] <= steps_per_beat) ++j;
+        const bool long_rest = j == kicks.size() || kicks[j] - kicks[j - 1] > steps_per_bar;
+        if (j - i >= 4 && long_rest) {
+            const int stop = (kicks[j - 1] / steps_per_beat + 1) * steps_per_beat;
+            out.push_back({stop * step_seconds, hit_stop});
+        }
+        i = j;
+    }
+}
+
+// One bar of one melodic track, relative to the bar: what a listener would
+// recognise as heard before.
+using melody_bar = std::vector<std::array<int, 3>>;
+
+melody_bar melody_in_bar(const std::vector<note>& notes, int track, int bar) {
+    melody_bar m;
+    for (const note& n : notes)
+        if (n.track == track && n.step / steps_per_bar == bar) m.push_back({n.step % steps_per_bar, n.length, n.pitch});
+    std::sort(m.begin(), m.end());
+    return m;
+}
+
+// A phrase brings something new when its first bar was never played before,
+// on any melodic track.
+void find_new_material(const score& s, std::vector<hit>& out) {
+    for (const note& start : s.phrase_starts) {
+        const int bar = start.step / steps_per_bar;
+        const melody_bar opening = melody_in_bar(s.notes, start.track, bar);
+        bool heard = false;
+        for (int b = 0; b < bar && !heard; ++b)
+            for (int t = 0; t < track_count && !heard; ++t)
+                if (melodic(t)) heard = melody_in_bar(s.notes, t, b) == opening;
+        if (!heard) out.push_back({start.step * step_seconds, hit_new});
+    }
+}
+
+}  // namespace
+
+const char* hit_name(int kind) {
+    static const char* const names[] = {"HIT_CRASH", "HIT_IMPACT", "HIT_FILL",  "HIT_ROLL", "HIT_STOP",
+                                        "HIT_SILENCE", "HIT_NEW", "HIT_FINAL", "HIT_FADE"};
+    return kind >= 1 && kind <= hit_kind_count ? names[kind - 1] : "?";
+}
+
+events song_events(const score& s) {
+    events e;
+    e.kick_steps.assign(bar_end, 0);
+    e.clap_steps.assign(bar_end, 0);
+    for (const note& n : s.notes) {
+        const int bit = 1 << (n.step % steps_per_bar);
+        if (n.track == kick) e.kick_steps[n.step / steps_per_bar] |= bit;
+        if (n.track == clap) e.clap_steps[n.step / steps_per_bar] |= bit;
+        if (n.track == crash) e.hits.push_back({n.step * step_seconds, hit_crash});
+        if (n.track == impact) e.hits.push_back({n.step * step_seconds, hit_impact});
+    }
+    const std::vector<std::pair<int, int>> rolls = snare_rolls(s.notes);
+    for (const auto& r : rolls) e.hits.push_back({r.first * step_seconds, hit_roll});
+    find_fills(drum_bars(s.notes, rolls), e.hits);
+    find_stops(s.notes, e.hits);
+    for (const gap& g : s.gaps) e.hits.push_back({g.step * step_seconds, hit_silence});
+    find_new_material(s, e.hits);
+    for (auto n = s.notes.rbegin(); n != s.notes.rend(); ++n) {
+        if (n->track == kick) {
+            e.hits.push_back({n->step * step_seconds, hit_final});
+            break;
+        }
+    }
+    // The fade starts at the last keyframe before the master gain reaches zero.
+    const std::vector<keyframe>& gain = s.automation[master_gain];
+    for (size_t i = 1; i < gain.size(); ++i)
+        if (gain[i].value == 0.0f && gain[i - 1].value > 0.0f) e.hits.push_back({gain[i - 1].bar * bar_seconds, hit_fade});
+
+    std::sort(e.hits.begin(), e.hits.end(), [](const hit& a, const hit& b) { return a.seconds < b.seconds || (a.seconds == b.seconds && a.kind < b.kind); });
+    e.hits.erase(std::unique(e.hits.begin(), e.hits.end(), [](const hit& a, const hit& b) { return a.seconds == b.seconds && a.kind == b.kind; }),
+                 e.hits.end());
+    return e;
 }
 
 }  // namespace song
