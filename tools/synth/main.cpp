@@ -14,6 +14,7 @@
 #include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <string>
@@ -31,12 +32,13 @@ void on_signal(int sig) {
 
 void usage(std::FILE* to) {
     std::fprintf(to,
-                 "usage: tessary-synth -o OUT.wav [--levels] [--quiet]\n"
+                 "usage: tessary-synth -o OUT.wav [--length SECONDS] [--levels] [--quiet]\n"
                  "       tessary-synth --timeline-glsl\n"
                  "       tessary-synth --update-shader SHADER.glsl\n"
                  "Renders the tessary soundtrack: 48 kHz, 16-bit stereo PCM, %.1f s,\n"
                  "mastered to -14 LUFS with true peaks under -1 dBTP.\n"
                  "  -o, --output FILE       where to write the WAV (written to a temporary file, then renamed)\n"
+                 "  --length SECONDS        render only the song's first SECONDS (mastered on their own)\n"
                  "  --levels                print each track's level per section (for balancing the mix)\n"
                  "  --quiet                 no progress output\n"
                  "  --timeline-glsl         print the song's timeline (sections, kicks, claps, accents) as GLSL\n"
@@ -93,6 +95,7 @@ int update_shader(const std::string& path) {
 int main(int argc, char** argv) {
     std::string output;
     bool quiet = false, show_levels = false;
+    double length_limit = song::file_seconds;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "-h" || arg == "--help") {
@@ -100,6 +103,13 @@ int main(int argc, char** argv) {
             return 0;
         } else if ((arg == "-o" || arg == "--output") && i + 1 < argc) {
             output = argv[++i];
+        } else if (arg == "--length" && i + 1 < argc) {
+            char* end = nullptr;
+            length_limit = std::strtod(argv[++i], &end);
+            if (*end != '\0' || !(length_limit > 0.0 && length_limit <= song::file_seconds)) {
+                std::fprintf(stderr, "tessary-synth: --length wants seconds in (0, %.1f], not '%s'\n", song::file_seconds, argv[i]);
+                return 2;
+            }
         } else if (arg == "--quiet") {
             quiet = true;
         } else if (arg == "--levels") {
@@ -157,7 +167,7 @@ int main(int argc, char** argv) {
     double synthesis_seconds = 0.0;
     try {
         const song::score score = song::build_score();
-        if (!quiet) std::printf("tessary-synth: rendering %.1f s\n", song::file_seconds);
+        if (!quiet) std::printf("tessary-synth: rendering %.1f s\n", length_limit);
         int shown = -1;
         const synth::stereo_buffer mix = synth::render_score(
             score,
@@ -168,7 +178,7 @@ int main(int argc, char** argv) {
                 std::printf(" %d%%", shown * 10);
                 std::fflush(stdout);
             },
-            show_levels ? &levels : nullptr);
+            show_levels ? &levels : nullptr, length_limit);
         synthesis_seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         if (!quiet) std::printf("\ntessary-synth: mastering\n");
         mastered = synth::master(mix, synth::master_settings{});

@@ -121,9 +121,10 @@ private:
 
 }  // namespace
 
-stereo_buffer render_score(const song::score& sc, const std::function<void(double)>& progress, track_levels* levels) {
+stereo_buffer render_score(const song::score& sc, const std::function<void(double)>& progress, track_levels* levels,
+                           double seconds) {
     denormal_guard guard;
-    const long total = std::lround(song::file_seconds * sample_rate);
+    const long total = std::lround(std::clamp(seconds, 0.0, song::file_seconds) * sample_rate);
     const long samples_per_step = std::lround(song::step_seconds * sample_rate);
     static_assert(static_cast<long>(song::step_seconds * sample_rate) % max_block == 0, "notes must start on block edges");
 

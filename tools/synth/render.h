@@ -21,7 +21,8 @@ struct track_levels {
 };
 
 // `progress` gets the fraction done now and then; `levels` may be null.
+// `seconds` cuts the render short (the whole file by default).
 stereo_buffer render_score(const song::score& score, const std::function<void(double)>& progress,
-                           track_levels* levels = nullptr);
+                           track_levels* levels = nullptr, double seconds = song::file_seconds);
 
 }  // namespace synth
