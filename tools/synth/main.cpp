@@ -47,19 +47,30 @@ void usage(std::FILE* to) {
                  song::file_seconds);
 }
 
-void print_levels(const synth::track_levels& levels) {
-    std::printf("%-9s", "dBFS");
+// One row per track, one column per section; "-" where a track is silent.
+template <typename F>
+void print_table(const char* unit, F value) {
+    std::printf("%-9s", unit);
     for (const song::section& s : song::sections) std::printf(" %10.10s", s.name);
     std::printf("\n");
     for (int t = 0; t < song::track_count; ++t) {
         std::printf("%-9s", song::track_name(t));
         for (size_t s = 0; s < std::size(song::sections); ++s) {
-            const double ms = levels.sum_squares[t][s] / std::max(1L, levels.samples[s]);
-            if (ms > 1e-12) std::printf(" %10.1f", 10.0 * std::log10(ms));
+            const double v = value(t, s);
+            if (std::isfinite(v)) std::printf(" %10.1f", v);
             else std::printf(" %10s", "-");
         }
         std::printf("\n");
     }
+}
+
+void print_levels(const synth::track_levels& levels) {
+    print_table("dBFS", [&](int t, size_t s) {
+        const double ms = levels.sum_squares[t][s] / std::max(1L, levels.samples[s]);
+        return ms > 1e-12 ? 10.0 * std::log10(ms) : -HUGE_VAL;
+    });
+    std::printf("\n");
+    print_table("LUFS", [&](int t, size_t s) { return levels.lufs[t][s]; });
 }
 
 // Rewrites the timeline block of a shader in place; the shader keeps

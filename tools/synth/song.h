@@ -61,11 +61,13 @@ enum track : int {
     riser,
     impact,
     bass,
+    drone,  // held sub notes, gliding from one to the next
     pad,
     arp,
     sparkle,
     lead,
     harmony,
+    counter,  // the climax's counter-melody
     track_count
 };
 const char* track_name(int t);
@@ -85,7 +87,8 @@ struct note {
 // Values that move over time, as (bar, value) keyframes; frequencies are
 // interpolated in octaves, gains linearly. Two keyframes on the same bar
 // make a step.
-enum param : int { pad_cutoff, arp_cutoff, bass_cutoff, master_gain, param_count };
+// `width` scales the mix's side signal above the bass.
+enum param : int { pad_cutoff, arp_cutoff, bass_cutoff, master_gain, width, param_count };
 struct keyframe {
     double bar;
     float value;
@@ -97,12 +100,17 @@ struct gap {
     int step, length;  // in 16ths
 };
 
+// Where a melody phrase begins: its first bar line, on its track.
+struct entry {
+    int step, track;
+};
+
 struct score {
     std::vector<note> notes;  // sorted by step
     std::vector<keyframe> automation[param_count];
     std::vector<std::string> chords;  // chord symbol per bar
-    std::vector<note> phrase_starts;  // each melody phrase's first note
-    std::vector<gap> gaps;            // at least a beat long, between the first and the last note
+    std::vector<entry> phrase_starts;
+    std::vector<gap> gaps;  // at least a beat long, between the first and the last note
 };
 
 // Builds the score from the song data; throws std::runtime_error if the data
