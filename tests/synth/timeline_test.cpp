@@ -226,7 +226,7 @@ void sort_notes(song::score& s) {
 
 }  // namespace
 
-TEST(Timeline, FillsRollsAndStopsAreReadFromTheDrums) {
+TEST(Timeline, FillsRollsStopsAndBackbeatsAreReadFromTheDrums) {
     const double bar = song::bar_seconds, step = song::step_seconds;
     {
         // A drop with a snare fill in its fourth bar and an extra kick in its
@@ -258,6 +258,21 @@ TEST(Timeline, FillsRollsAndStopsAreReadFromTheDrums) {
         sort_notes(s);
         EXPECT_TRUE(event_times(s, song::hit_fill).empty());
         EXPECT_EQ(event_times(s, song::hit_roll), (std::vector<double>{song::t_theme + 8 * bar}));
+    }
+    {
+        // A snare on beats 2 and 4 counts with the claps; a fill's snare on
+        // beat 4 and a roll's do not.
+        song::score s;
+        for (int bar = song::bar_theme; bar < song::bar_break; ++bar)
+            for (int st : {0, 4, 8, 12}) s.notes.push_back(drum(song::kick, bar, st));
+        for (int st : {4, 12}) s.notes.push_back(drum(song::snare, song::bar_theme + 1, st));
+        for (int st : {12, 14, 15}) s.notes.push_back(drum(song::snare, song::bar_theme + 3, st));
+        for (int st = 0; st < 16; st += 2) s.notes.push_back(drum(song::snare, song::bar_theme + 8, st));
+        sort_notes(s);
+        const song::events e = song::song_events(s);
+        EXPECT_EQ(e.clap_steps[song::bar_theme + 1], 1 << 4 | 1 << 12);
+        EXPECT_EQ(e.clap_steps[song::bar_theme + 3], 0) << "the fill's snares are no backbeat";
+        EXPECT_EQ(e.clap_steps[song::bar_theme + 8], 0) << "the roll's snares are no backbeat";
     }
 }
 

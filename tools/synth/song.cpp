@@ -736,7 +736,13 @@ events song_events(const score& s) {
     }
     const std::vector<std::pair<int, int>> rolls = snare_rolls(s.notes);
     for (const auto& r : rolls) e.hits.push_back({r.first * step_seconds, hit_roll});
-    find_fills(drum_bars(s.notes, rolls), e.hits);
+    const std::vector<drum_bar> drums = drum_bars(s.notes, rolls);
+    // A snare that plays only on beats 2 and 4 of its bar is a backbeat and
+    // counts with the claps; snares in fills and rolls do not.
+    const int backbeat_steps = 1 << steps_per_beat | 1 << (3 * steps_per_beat);
+    for (int bar = 0; bar < bar_end; ++bar)
+        if ((drums[bar][2] & ~backbeat_steps) == 0) e.clap_steps[bar] |= drums[bar][2];
+    find_fills(drums, e.hits);
     find_stops(s.notes, e.hits);
     for (const gap& g : s.gaps) e.hits.push_back({g.step * step_seconds, hit_silence});
     find_new_material(s, e.hits);

@@ -141,7 +141,8 @@ struct hit {
 };
 
 struct events {
-    // Per bar, bit s set when a kick (or a clap) starts on the bar's 16th s.
+    // Per bar, bit s set when a kick (or a clap, or a snare on the backbeat)
+    // starts on the bar's 16th s.
     std::vector<int> kick_steps, clap_steps;
     std::vector<hit> hits;  // by time, then kind
 };
