@@ -4,7 +4,7 @@
 // Lighting happens in linear light; the frame is tone-mapped, encoded to sRGB
 // and dithered at the very end.
 
-// Timeline shared with the soundtrack (seconds).
+// ---- song timeline: made by `tessary-synth --timeline-glsl`; edit the song, not this block ----
 const float BPM      = 120.0;
 const float BAR      = 2.0;
 const float T_INTRO  = 0.0;
@@ -14,6 +14,16 @@ const float T_BREAK  = 64.0;
 const float T_CLIMAX = 80.0;
 const float T_OUTRO  = 112.0;
 const float T_END    = 128.0;
+// one mask per bar: bit s is set when a kick starts on the bar's 16th s
+const int KICK_STEPS[64] = int[64](0, 0, 0, 0, 0, 0, 0, 0, 4369, 4369, 4369, 4369, 4369, 4369, 4369, 0, 4369, 4369, 4369, 4369, 4369, 4369, 4369, 20753, 4369, 4369, 4369, 4369, 4369, 4369, 4369, 20753, 0, 0, 0, 0, 0, 0, 4369, 0, 4369, 4369, 4369, 4497, 4369, 4369, 4369, 273, 4369, 4369, 4369, 4369, 4369, 4369, 4369, 20753, 4369, 4369, 4369, 4369, 0, 0, 1, 0);
+// the same for claps and backbeat snares
+const int CLAP_STEPS[64] = int[64](0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 4112, 4112, 0, 0, 4112, 4112, 4112, 4112, 4112, 4112, 4112, 4112, 4112, 4112, 4112, 53264, 4112, 4112, 4112, 4112, 0, 0, 0, 0, 0, 0, 0, 0, 4112, 4112, 4112, 36880, 4112, 4112, 4112, 4112, 4112, 4112, 4112, 53264, 4112, 4112, 4112, 4112, 4112, 4112, 4112, 4112, 0, 0, 0, 0);
+const int HIT_CRASH = 1; const int HIT_IMPACT = 2; const int HIT_FILL = 3; const int HIT_ROLL = 4; const int HIT_STOP = 5;
+const int HIT_SILENCE = 6; const int HIT_NEW = 7; const int HIT_FINAL = 8; const int HIT_FADE = 9;
+const int HIT_COUNT = 38;
+const float HIT_TIME[38] = float[38](16.0, 28.0, 30.0, 32.0, 32.0, 32.0, 39.5, 47.75, 48.0, 55.75, 63.0, 64.0, 64.0, 64.0, 72.0, 76.0, 78.0, 79.5, 80.0, 80.0, 80.0, 86.875, 88.0, 88.0, 95.0, 96.0, 96.0, 96.0, 103.75, 104.0, 104.0, 111.0, 112.0, 120.0, 122.0, 124.0, 124.0, 126.0);   // seconds, ascending
+const int HIT_KIND[38] = int[38](HIT_CRASH, HIT_ROLL, HIT_STOP, HIT_CRASH, HIT_IMPACT, HIT_NEW, HIT_FILL, HIT_FILL, HIT_CRASH, HIT_FILL, HIT_FILL, HIT_CRASH, HIT_IMPACT, HIT_STOP, HIT_NEW, HIT_ROLL, HIT_STOP, HIT_SILENCE, HIT_CRASH, HIT_IMPACT, HIT_NEW, HIT_FILL, HIT_CRASH, HIT_NEW, HIT_FILL, HIT_CRASH, HIT_IMPACT, HIT_NEW, HIT_FILL, HIT_CRASH, HIT_NEW, HIT_FILL, HIT_CRASH, HIT_STOP, HIT_ROLL, HIT_CRASH, HIT_FINAL, HIT_FADE);
+// ---- end of song timeline ----
 
 const float BEAT = 60.0 / BPM;
 const float PI   = 3.14159265;

@@ -20,12 +20,15 @@ void fft(std::vector<std::complex<double>>& a) {
         j ^= bit;
         if (i < j) std::swap(a[i], a[j]);
     }
+    // Twiddles for the largest stage; a stage of length len uses every
+    // (n / len)-th of them.
+    std::vector<std::complex<double>> twiddle(n / 2);
+    for (size_t k = 0; k < n / 2; ++k) twiddle[k] = std::polar(1.0, -2.0 * M_PI * static_cast<double>(k) / static_cast<double>(n));
     for (size_t len = 2; len <= n; len <<= 1) {
-        const double angle = -2.0 * M_PI / static_cast<double>(len);
+        const size_t stride = n / len;
         for (size_t i = 0; i < n; i += len) {
             for (size_t k = 0; k < len / 2; ++k) {
-                const std::complex<double> w = std::polar(1.0, angle * static_cast<double>(k));
-                const std::complex<double> u = a[i + k], v = a[i + k + len / 2] * w;
+                const std::complex<double> u = a[i + k], v = a[i + k + len / 2] * twiddle[k * stride];
                 a[i + k] = u + v;
                 a[i + k + len / 2] = u - v;
             }
@@ -137,6 +140,12 @@ wav read_wav(const std::string& path) {
     return w;
 }
 
+std::vector<float> channel(const wav& w, int ch) {
+    std::vector<float> x(w.samples.size() / 2);
+    for (size_t i = 0; i < x.size(); ++i) x[i] = w.samples[2 * i + ch] / 32768.0f;
+    return x;
+}
+
 click worst_click(const std::vector<float>& x, double rate) {
     const size_t n = x.size();
     const long half = static_cast<long>(0.005 * rate);
@@ -159,6 +168,112 @@ click worst_click(const std::vector<float>& x, double rate) {
         if (score > worst.score) worst = {static_cast<size_t>(i), score};
     }
     return worst;
+}
+
+double loudness_curve::momentary_at(double seconds) const {
+    const long i = std::lround(seconds / hop) - 1;
+    return i >= 0 && i < static_cast<long>(momentary.size()) ? momentary[i] : -HUGE_VAL;
+}
+
+double loudness_curve::short_term_at(double seconds) const {
+    const long i = std::lround(seconds / hop) - 1;
+    return i >= 0 && i < static_cast<long>(short_term.size()) ? short_term[i] : -HUGE_VAL;
+}
+
+loudness_curve loudness_over_time(const std::vector<int16_t>& interleaved, int rate, double hop) {
+    loudness_curve c;
+    c.hop = hop;
+    ebur128_state* st = ebur128_init(2, static_cast<unsigned long>(rate), EBUR128_MODE_S);
+    if (st == nullptr) return c;
+    const size_t frames = interleaved.size() / 2, step = static_cast<size_t>(std::lround(hop * rate));
+    for (size_t at = 0; at + step <= frames; at += step) {
+        double m = -HUGE_VAL, s = -HUGE_VAL;
+        ebur128_add_frames_short(st, interleaved.data() + 2 * at, step);
+        ebur128_loudness_momentary(st, &m);
+        ebur128_loudness_shortterm(st, &s);
+        c.momentary.push_back(m);
+        c.short_term.push_back(s);
+    }
+    ebur128_destroy(&st);
+    return c;
+}
+
+double integrated_lufs(const std::vector<int16_t>& interleaved, int rate, double from_s, double to_s) {
+    const size_t frames = interleaved.size() / 2;
+    const size_t a = std::min(frames, static_cast<size_t>(from_s * rate)), b = std::min(frames, static_cast<size_t>(to_s * rate));
+    ebur128_state* st = ebur128_init(2, static_cast<unsigned long>(rate), EBUR128_MODE_I);
+    double lufs = -HUGE_VAL;
+    if (st == nullptr) return lufs;
+    if (b > a) ebur128_add_frames_short(st, interleaved.data() + 2 * a, b - a);
+    ebur128_loudness_global(st, &lufs);
+    ebur128_destroy(&st);
+    return lufs;
+}
+
+double loudness_range(const std::vector<int16_t>& interleaved, int rate) {
+    ebur128_state* st = ebur128_init(2, static_cast<unsigned long>(rate), EBUR128_MODE_LRA);
+    double lra = 0.0;
+    if (st == nullptr) return lra;
+    ebur128_add_frames_short(st, interleaved.data(), interleaved.size() / 2);
+    ebur128_loudness_range(st, &lra);
+    ebur128_destroy(&st);
+    return lra;
+}
+
+std::vector<float> lowpass(const std::vector<float>& x, double rate, double cutoff_hz) {
+    // Bilinear-transformed sections with the Butterworth Qs of a fourth order.
+    std::vector<double> y(x.begin(), x.end());
+    for (double q : {0.54119610, 1.30656296}) {
+        const double w = 2.0 * M_PI * cutoff_hz / rate, alpha = std::sin(w) / (2.0 * q), cw = std::cos(w);
+        const double a0 = 1.0 + alpha;
+        const double b0 = (1.0 - cw) / 2.0 / a0, b1 = (1.0 - cw) / a0, b2 = b0;
+        const double a1 = -2.0 * cw / a0, a2 = (1.0 - alpha) / a0;
+        double x1 = 0.0, x2 = 0.0, y1 = 0.0, y2 = 0.0;
+        for (double& v : y) {
+            const double out = b0 * v + b1 * x1 + b2 * x2 - a1 * y1 - a2 * y2;
+            x2 = x1, x1 = v, y2 = y1, y1 = out;
+            v = out;
+        }
+    }
+    return std::vector<float>(y.begin(), y.end());
+}
+
+double energy_share_below(const std::vector<float>& x, double rate, double hz) {
+    const size_t n = 1 << 16;
+    std::vector<double> power(n / 2 + 1, 0.0);
+    std::vector<std::complex<double>> a(n);
+    for (size_t start = 0; start + n <= x.size(); start += n / 2) {
+        for (size_t i = 0; i < n; ++i)
+            a[i] = x[start + i] * 0.5 * (1.0 - std::cos(2.0 * M_PI * static_cast<double>(i) / static_cast<double>(n)));
+        fft(a);
+        for (size_t k = 0; k < power.size(); ++k) power[k] += std::norm(a[k]);
+    }
+    double below = 0.0, total = 0.0;
+    for (size_t k = 1; k < power.size(); ++k) {  // DC is no sound
+        total += power[k];
+        if (static_cast<double>(k) * rate / static_cast<double>(n) < hz) below += power[k];
+    }
+    return total > 0.0 ? below / total : 0.0;
+}
+
+double correlation(const std::vector<float>& a, const std::vector<float>& b, size_t begin, size_t end) {
+    double sa = 0.0, sb = 0.0, saa = 0.0, sbb = 0.0, sab = 0.0;
+    end = std::min({end, a.size(), b.size()});
+    const double n = static_cast<double>(end - begin);
+    for (size_t i = begin; i < end; ++i) {
+        sa += a[i], sb += b[i];
+        saa += static_cast<double>(a[i]) * a[i], sbb += static_cast<double>(b[i]) * b[i], sab += static_cast<double>(a[i]) * b[i];
+    }
+    const double va = saa - sa * sa / n, vb = sbb - sb * sb / n;
+    if (va <= 1e-12 || vb <= 1e-12) return 1.0;
+    return (sab - sa * sb / n) / std::sqrt(va * vb);
+}
+
+double rms_db(const std::vector<float>& x, size_t begin, size_t end) {
+    double sum = 0.0;
+    end = std::min(end, x.size());
+    for (size_t i = begin; i < end; ++i) sum += static_cast<double>(x[i]) * x[i];
+    return 10.0 * std::log10(sum / static_cast<double>(std::max<size_t>(1, end - begin)) + 1e-30);
 }
 
 loudness measure_loudness(const std::vector<int16_t>& interleaved, int rate) {

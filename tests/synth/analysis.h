@@ -31,6 +31,9 @@ wav read_wav(const std::string& path);
 
 std::vector<char> read_bytes(const std::string& path);
 
+// One channel of a 16-bit file as floats in [-1, 1).
+std::vector<float> channel(const wav& w, int ch);
+
 struct loudness {
     bool measured = false;  // libebur128 took every frame
     double integrated_lufs = 0.0;
@@ -38,6 +41,36 @@ struct loudness {
 };
 // Integrated loudness and true peak of interleaved 16-bit stereo.
 loudness measure_loudness(const std::vector<int16_t>& interleaved, int rate);
+
+// Loudness over time, one value per `hop` seconds: momentary (400 ms) and
+// short-term (3 s) windows ending at (i + 1) * hop. Silence reads -inf.
+struct loudness_curve {
+    double hop = 0.0;
+    std::vector<double> momentary, short_term;
+    // The value of the window ending at `seconds` (the nearest hop).
+    double momentary_at(double seconds) const;
+    double short_term_at(double seconds) const;
+};
+loudness_curve loudness_over_time(const std::vector<int16_t>& interleaved, int rate, double hop);
+
+// Integrated (gated) loudness of [from_s, to_s) of interleaved stereo.
+double integrated_lufs(const std::vector<int16_t>& interleaved, int rate, double from_s, double to_s);
+
+// EBU loudness range (LRA) of the whole of interleaved stereo, in LU.
+double loudness_range(const std::vector<int16_t>& interleaved, int rate);
+
+// Fourth-order Butterworth low-pass (two cascaded biquads), run forward.
+std::vector<float> lowpass(const std::vector<float>& x, double rate, double cutoff_hz);
+
+// Share of the signal's energy below `hz`, from a Welch power spectrum
+// (Hann windows of 2^16 samples, half overlapping).
+double energy_share_below(const std::vector<float>& x, double rate, double hz);
+
+// Pearson correlation of a and b over [begin, end); 1 when either is silent.
+double correlation(const std::vector<float>& a, const std::vector<float>& b, size_t begin, size_t end);
+
+// RMS of [begin, end) in dB re full scale (1.0).
+double rms_db(const std::vector<float>& x, size_t begin, size_t end);
 
 struct click {
     size_t frame;

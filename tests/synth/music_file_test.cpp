@@ -157,6 +157,14 @@ TEST(SynthTool, CommandLine) {
     EXPECT_EQ(run_synth("--help"), 0);
     EXPECT_NE(run_synth(""), 0) << "no output given";
     EXPECT_NE(run_synth("--bogus -o x.wav"), 0);
+    for (const char* length : {"0", "-1", "130", "ten", "5s"})
+        EXPECT_NE(run_synth(std::string("--quiet --length ") + length + " -o '" + (dir.path / "cut.wav").string() + "'"), 0) << length;
+    EXPECT_FALSE(fs::exists(dir.path / "cut.wav"));
+    // A cut render is the song's start, as long as asked.
+    ASSERT_EQ(run_synth("--quiet --length 2.5 -o '" + (dir.path / "cut.wav").string() + "'"), 0);
+    const analysis::wav cut = analysis::read_wav((dir.path / "cut.wav").string());
+    EXPECT_EQ(cut.error, "");
+    EXPECT_EQ(cut.samples.size(), 2u * 120000u);
     const fs::path missing_dir = dir.path / "no" / "such" / "dir" / "music.wav";
     EXPECT_NE(run_synth("--quiet -o '" + missing_dir.string() + "'"), 0);
     EXPECT_FALSE(fs::exists(missing_dir.parent_path()));

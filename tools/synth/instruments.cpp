@@ -44,7 +44,7 @@ void kick::render(float* l, float* r, int n) {
     for (int i = 0; i < n; ++i) {
         float out = declick_.next();
         if (age_ >= 0) {
-            body_.set_frequency(42.0f + 95.0f * sweep_slow_ + 160.0f * sweep_fast_);
+            body_.set_frequency(55.0f + 95.0f * sweep_slow_ + 160.0f * sweep_fast_);
             sweep_fast_ *= fast;
             sweep_slow_ *= slow;
             const float amp = ramp(age_, 24) * decay_ * tail_fade(age_, end, fade);
@@ -62,13 +62,16 @@ void kick::render(float* l, float* r, int n) {
 }
 
 snare::snare(const snare_patch& patch) : patch_(patch), noise_(patch.seed) {
-    band_.set(patch.band_hz, 1.2f);
-    high_.set(5000.0f, 0.7f);
-    air_.set(11000.0f, 0.6f);  // sizzle, not fizz
+    for (int side = 0; side < 2; ++side) {
+        band_[side].set(patch.band_hz, 1.2f);
+        high_[side].set(5000.0f, 0.7f);
+        air_[side].set(11000.0f, 0.6f);  // sizzle, not fizz
+    }
 }
 
 void snare::trigger(float velocity) {
-    declick_.retrigger(last_);
+    declick_[0].retrigger(last_[0]);
+    declick_[1].retrigger(last_[1]);
     tone_.set_phase(0.0);
     age_ = 0;
     velocity_ = velocity;
@@ -82,8 +85,9 @@ void snare::render(float* l, float* r, int n) {
     const float tail_coef = decay_coef(patch_.noise_decay);
     const int tail_start = (patch_.bursts - 1) * spacing;
     const int end = tail_start + samples(6.0f * patch_.noise_decay);
+    const int sides = patch_.stereo ? 2 : 1;
     for (int i = 0; i < n; ++i) {
-        float out = declick_.next();
+        float out[2] = {declick_[0].next(), declick_[1].next()};
         if (age_ >= 0) {
             float env;
             if (age_ < tail_start) {
@@ -94,29 +98,32 @@ void snare::render(float* l, float* r, int n) {
                 tail_ *= tail_coef;
             }
             env *= tail_fade(age_, end, samples(0.03f));
-            const float x = noise_.next();
-            const float noise = 1.6f * band_.band(x) + 0.35f * air_.low(high_.high(x));
             float tone = 0.0f;
             if (patch_.tone_hz > 0.0f) {
                 tone_.set_frequency(patch_.tone_hz * (1.0f + 0.4f * tone_env_));
                 tone = tone_.next() * tone_env_ * patch_.tone_level * ramp(age_, 8) * tail_fade(age_, end, samples(0.03f));
                 tone_env_ *= tone_coef;
             }
-            out += (noise * env + tone) * velocity_;
+            for (int side = 0; side < sides; ++side) {
+                const float x = noise_.next();
+                const float noise = 1.6f * band_[side].band(x) + 0.35f * air_[side].low(high_[side].high(x));
+                out[side] += (noise * env + tone) * velocity_;
+            }
             if (++age_ >= end) age_ = -1;
         }
-        last_ = out;
-        l[i] += out;
-        r[i] += out;
+        if (sides == 1) out[1] = out[0];
+        last_[0] = out[0];
+        last_[1] = out[1];
+        l[i] += out[0];
+        r[i] += out[1];
     }
 }
 
-cymbal::cymbal(float decay_s, float highpass_hz, bool stereo, uint32_t seed)
+cymbal::cymbal(float decay_s, float highpass_hz, bool stereo, uint32_t seed, float pitch)
     : noise_(seed), decay_coef_(decay_coef(decay_s)), choke_coef_(decay_coef(0.004f)), coef_(decay_coef_), stereo_(stereo) {
-    const float scale = stereo ? 1.6f : 1.0f;  // the crash rings higher
     for (float hz : metal_hz) {
         partials_.emplace_back(waveform::square);
-        partials_.back().set_frequency(hz * scale);
+        partials_.back().set_frequency(hz * pitch);
     }
     high_l_.set(highpass_hz, 0.9f);
     high_r_.set(highpass_hz, 0.9f);
@@ -187,7 +194,10 @@ void riser::render(float* l, float* r, int n) {
     if (fade_ <= 0.0f) age_ = -1;
 }
 
-impact::impact() { low_.set(220.0f, 0.7f); }
+impact::impact() {
+    low_.set(220.0f, 0.7f);
+    rumble_.set(40.0f, 0.7f);  // the noise's boom stays above what a PA plays
+}
 
 void impact::trigger(float velocity) {
     declick_.retrigger(last_);
@@ -204,10 +214,10 @@ void impact::render(float* l, float* r, int n) {
         float out = declick_.next();
         if (age_ >= 0) {
             const float t = age_ / sr;
-            body_.set_frequency(30.0f + 50.0f * std::exp(-t / 0.25f));
+            body_.set_frequency(55.0f + 110.0f * std::exp(-t / 0.15f));
             const float env = env_ * ramp(age_, 48) * tail_fade(age_, end, fade);
             env_ *= coef;
-            const float boom = low_.low(noise_.next()) * std::exp(-t / 0.15f);
+            const float boom = rumble_.high(low_.low(noise_.next())) * std::exp(-t / 0.15f);
             out += (soft_clip(1.2f * body_.next() * env) + 0.8f * boom * ramp(age_, 48)) * velocity_;
             if (++age_ >= end) age_ = -1;
         }

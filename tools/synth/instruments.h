@@ -27,7 +27,8 @@ private:
     float carry_ = 0.0f;
 };
 
-// Sine with a falling pitch, a short noise click and soft saturation.
+// Sine with a falling pitch, a short noise click and soft saturation. The
+// pitch settles on A1 (55 Hz), the key's root.
 class kick {
 public:
     kick();
@@ -50,6 +51,7 @@ struct snare_patch {
     float tone_hz;       // body tone, 0 for none
     float tone_level;
     uint32_t seed;
+    bool stereo = false;  // each side its own noise: a clap in a room rather than a point
 };
 
 // Band-passed noise bursts over a short pitched body: clap or snare.
@@ -62,17 +64,18 @@ public:
 private:
     snare_patch patch_;
     noise_source noise_;
-    svf band_, high_, air_;
+    svf band_[2], high_[2], air_[2];
     oscillator tone_{waveform::sine};
-    declicker declick_;
+    declicker declick_[2];
     int age_ = -1;
-    float velocity_ = 0.0f, tail_ = 0.0f, tone_env_ = 0.0f, last_ = 0.0f;
+    float velocity_ = 0.0f, tail_ = 0.0f, tone_env_ = 0.0f, last_[2] = {};
 };
 
 // Metallic square cluster plus high-passed noise: hi-hat or crash cymbal.
+// `pitch` scales the cluster; with `stereo` each side gets its own noise.
 class cymbal {
 public:
-    cymbal(float decay_s, float highpass_hz, bool stereo, uint32_t seed);
+    cymbal(float decay_s, float highpass_hz, bool stereo, uint32_t seed, float pitch = 1.0f);
     void trigger(float velocity);
     // A closed hat cuts an open one: fast fade, no click.
     void choke();
@@ -102,7 +105,7 @@ private:
     float velocity_ = 0.0f, fade_ = 1.0f;
 };
 
-// Sub-bass drop for the big downbeats.
+// Sub-bass drop for the big downbeats, falling onto A1 (55 Hz).
 class impact {
 public:
     impact();
@@ -112,7 +115,7 @@ public:
 private:
     oscillator body_{waveform::sine};
     noise_source noise_{0x1a9au};
-    svf low_;
+    svf low_, rumble_;
     declicker declick_;
     int age_ = -1;
     float velocity_ = 0.0f, env_ = 0.0f, last_ = 0.0f;

@@ -3,6 +3,7 @@
 #include "master.h"
 #include "render.h"
 #include "song.h"
+#include "timeline.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,6 +14,7 @@
 #include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <string>
@@ -30,29 +32,73 @@ void on_signal(int sig) {
 
 void usage(std::FILE* to) {
     std::fprintf(to,
-                 "usage: tessary-synth -o OUT.wav [--levels] [--quiet]\n"
+                 "usage: tessary-synth -o OUT.wav [--length SECONDS] [--levels] [--quiet]\n"
+                 "       tessary-synth --timeline-glsl\n"
+                 "       tessary-synth --update-shader SHADER.glsl\n"
                  "Renders the tessary soundtrack: 48 kHz, 16-bit stereo PCM, %.1f s,\n"
                  "mastered to -14 LUFS with true peaks under -1 dBTP.\n"
-                 "  -o, --output FILE  where to write the WAV (written to a temporary file, then renamed)\n"
-                 "  --levels           print each track's level per section (for balancing the mix)\n"
-                 "  --quiet            no progress output\n"
-                 "  -h, --help         this text\n",
+                 "  -o, --output FILE       where to write the WAV (written to a temporary file, then renamed)\n"
+                 "  --length SECONDS        render only the song's first SECONDS (mastered on their own)\n"
+                 "  --levels                print each track's level per section (for balancing the mix)\n"
+                 "  --quiet                 no progress output\n"
+                 "  --timeline-glsl         print the song's timeline (sections, kicks, claps, accents) as GLSL\n"
+                 "  --update-shader FILE    replace the timeline block in FILE with the song's\n"
+                 "  -h, --help              this text\n",
                  song::file_seconds);
 }
 
-void print_levels(const synth::track_levels& levels) {
-    std::printf("%-9s", "dBFS");
+// One row per track, one column per section; "-" where a track is silent.
+template <typename F>
+void print_table(const char* unit, F value) {
+    std::printf("%-9s", unit);
     for (const song::section& s : song::sections) std::printf(" %10.10s", s.name);
     std::printf("\n");
     for (int t = 0; t < song::track_count; ++t) {
         std::printf("%-9s", song::track_name(t));
         for (size_t s = 0; s < std::size(song::sections); ++s) {
-            const double ms = levels.sum_squares[t][s] / std::max(1L, levels.samples[s]);
-            if (ms > 1e-12) std::printf(" %10.1f", 10.0 * std::log10(ms));
+            const double v = value(t, s);
+            if (std::isfinite(v)) std::printf(" %10.1f", v);
             else std::printf(" %10s", "-");
         }
         std::printf("\n");
     }
+}
+
+void print_levels(const synth::track_levels& levels) {
+    print_table("dBFS", [&](int t, size_t s) {
+        const double ms = levels.sum_squares[t][s] / std::max(1L, levels.samples[s]);
+        return ms > 1e-12 ? 10.0 * std::log10(ms) : -HUGE_VAL;
+    });
+    std::printf("\n");
+    print_table("LUFS", [&](int t, size_t s) { return levels.lufs[t][s]; });
+}
+
+// Rewrites the timeline block of a shader in place; the shader keeps
+// everything else byte for byte.
+int update_shader(const std::string& path) {
+    std::FILE* in = std::fopen(path.c_str(), "rb");
+    if (!in) {
+        std::fprintf(stderr, "tessary-synth: cannot read '%s': %s\n", path.c_str(), std::strerror(errno));
+        return 1;
+    }
+    std::string source;
+    char chunk[4096];
+    for (size_t got; (got = std::fread(chunk, 1, sizeof chunk, in)) > 0;) source.append(chunk, got);
+    std::fclose(in);
+    const std::string updated = song::replace_timeline(source, song::timeline_glsl(song::build_score()));
+    if (updated.empty()) {
+        std::fprintf(stderr, "tessary-synth: no timeline block in '%s' (the lines \"%s\" ... \"%s\")\n", path.c_str(),
+                     song::timeline_begin, song::timeline_end);
+        return 1;
+    }
+    if (updated == source) return 0;
+    std::FILE* out = std::fopen(path.c_str(), "wb");
+    if (!out || std::fwrite(updated.data(), 1, updated.size(), out) != updated.size() || std::fclose(out) != 0) {
+        std::fprintf(stderr, "tessary-synth: cannot write '%s': %s\n", path.c_str(), std::strerror(errno));
+        return 1;
+    }
+    std::printf("tessary-synth: updated the timeline in %s\n", path.c_str());
+    return 0;
 }
 
 }  // namespace
@@ -60,6 +106,7 @@ void print_levels(const synth::track_levels& levels) {
 int main(int argc, char** argv) {
     std::string output;
     bool quiet = false, show_levels = false;
+    double length_limit = song::file_seconds;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "-h" || arg == "--help") {
@@ -67,10 +114,32 @@ int main(int argc, char** argv) {
             return 0;
         } else if ((arg == "-o" || arg == "--output") && i + 1 < argc) {
             output = argv[++i];
+        } else if (arg == "--length" && i + 1 < argc) {
+            char* end = nullptr;
+            length_limit = std::strtod(argv[++i], &end);
+            if (*end != '\0' || !(length_limit > 0.0 && length_limit <= song::file_seconds)) {
+                std::fprintf(stderr, "tessary-synth: --length wants seconds in (0, %.1f], not '%s'\n", song::file_seconds, argv[i]);
+                return 2;
+            }
         } else if (arg == "--quiet") {
             quiet = true;
         } else if (arg == "--levels") {
             show_levels = true;
+        } else if (arg == "--timeline-glsl") {
+            try {
+                std::fputs(song::timeline_glsl(song::build_score()).c_str(), stdout);
+            } catch (const std::exception& e) {
+                std::fprintf(stderr, "tessary-synth: %s\n", e.what());
+                return 1;
+            }
+            return 0;
+        } else if (arg == "--update-shader" && i + 1 < argc) {
+            try {
+                return update_shader(argv[++i]);
+            } catch (const std::exception& e) {
+                std::fprintf(stderr, "tessary-synth: %s\n", e.what());
+                return 1;
+            }
         } else {
             std::fprintf(stderr, "tessary-synth: unexpected argument '%s'\n", arg.c_str());
             usage(stderr);
@@ -109,7 +178,7 @@ int main(int argc, char** argv) {
     double synthesis_seconds = 0.0;
     try {
         const song::score score = song::build_score();
-        if (!quiet) std::printf("tessary-synth: rendering %.1f s\n", song::file_seconds);
+        if (!quiet) std::printf("tessary-synth: rendering %.1f s\n", length_limit);
         int shown = -1;
         const synth::stereo_buffer mix = synth::render_score(
             score,
@@ -120,7 +189,7 @@ int main(int argc, char** argv) {
                 std::printf(" %d%%", shown * 10);
                 std::fflush(stdout);
             },
-            show_levels ? &levels : nullptr);
+            show_levels ? &levels : nullptr, length_limit);
         synthesis_seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         if (!quiet) std::printf("\ntessary-synth: mastering\n");
         mastered = synth::master(mix, synth::master_settings{});

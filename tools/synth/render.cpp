@@ -3,8 +3,11 @@
 #include "dsp.h"
 #include "instruments.h"
 
+#include <ebur128.h>
+
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #if defined(__SSE__)
 #include <xmmintrin.h>
 #endif
@@ -23,19 +26,21 @@ struct channel {
 };
 const channel mixer[song::track_count] = {
     /* kick     */ {0.82f, 0.0f, 0.02f, 0.0f, 0.0f},
-    /* clap     */ {1.70f, 0.0f, 0.30f, 0.0f, 0.0f},
-    /* snare    */ {0.65f, 0.1f, 0.25f, 0.0f, 0.0f},
+    /* clap     */ {1.50f, 0.0f, 0.30f, 0.0f, 0.0f},
+    /* snare    */ {0.60f, 0.1f, 0.25f, 0.0f, 0.0f},
     /* hat      */ {0.85f, 0.3f, 0.06f, 0.0f, 0.0f},
     /* open hat */ {0.48f, -0.3f, 0.10f, 0.0f, 0.0f},
     /* crash    */ {0.32f, 0.0f, 0.20f, 0.0f, 0.0f},
-    /* riser    */ {0.42f, 0.0f, 0.30f, 0.0f, 0.0f},
+    /* riser    */ {0.18f, 0.0f, 0.30f, 0.0f, 0.0f},
     /* impact   */ {0.60f, 0.0f, 0.15f, 0.0f, 0.0f},
-    /* bass     */ {0.73f, 0.0f, 0.00f, 0.0f, 0.5f},
+    /* bass     */ {0.60f, 0.0f, 0.00f, 0.0f, 0.5f},
+    /* drone    */ {0.16f, 0.0f, 0.05f, 0.0f, 0.0f},
     /* pad      */ {0.155f, 0.0f, 0.35f, 0.0f, 0.65f},
     /* arp      */ {0.49f, 0.0f, 0.25f, 0.35f, 0.35f},
-    /* sparkle  */ {0.40f, 0.0f, 0.30f, 0.45f, 0.3f},
+    /* sparkle  */ {0.90f, 0.0f, 0.30f, 0.45f, 0.3f},
     /* lead     */ {0.36f, 0.0f, 0.22f, 0.28f, 0.12f},
-    /* harmony  */ {0.18f, -0.35f, 0.30f, 0.30f, 0.12f},
+    /* harmony  */ {0.30f, -0.4f, 0.30f, 0.30f, 0.12f},
+    /* counter  */ {0.56f, 0.35f, 0.25f, 0.20f, 0.2f},
 };
 constexpr float reverb_return = 1.0f;
 constexpr float delay_return = 0.55f;
@@ -45,23 +50,39 @@ synth_patch pad_patch() {
     synth_patch p;
     p.unison = 5;
     p.detune_cents = 16.0f;
-    p.stereo_spread = 0.85f;
+    p.stereo_spread = 1.0f;
     p.attack = 0.4f, p.decay = 1.5f, p.sustain = 0.8f, p.release = 0.9f;
     p.filtered = false;  // the pad bus has one filter for all voices
     return p;
 }
 
+// The rolling bass: saws from E2 up, a sine an octave under them for the
+// weight. Nothing of it reaches below 41 Hz.
 synth_patch bass_patch() {
     synth_patch p;
     p.unison = 2;
     p.detune_cents = 8.0f;
-    p.sub_level = 0.7f;
+    p.sub_level = 0.9f;
     p.attack = 0.003f, p.decay = 0.25f, p.sustain = 0.55f, p.release = 0.03f;
     p.filter_q = 2.5f;
     p.filter_env_octaves = 2.8f;
     p.filter_decay = 0.18f;
     p.key_tracking = 0.5f;
     p.drive = 0.6f;
+    return p;
+}
+
+// The held sub under the intro, the breakdown and the final chord: full
+// sustain, gliding between roots, fading slowly when it ends.
+synth_patch drone_patch() {
+    synth_patch p;
+    p.unison = 2;
+    p.detune_cents = 5.0f;
+    p.sub_level = 1.0f;
+    p.attack = 0.2f, p.decay = 1.0f, p.sustain = 1.0f, p.release = 0.8f;
+    p.filter_q = 0.9f;
+    p.key_tracking = 0.5f;
+    p.glide = 0.12f;
     return p;
 }
 
@@ -91,7 +112,7 @@ synth_patch lead_patch(bool harmony_line) {
     synth_patch p;
     p.unison = 3;
     p.detune_cents = harmony_line ? 14.0f : 10.0f;
-    p.stereo_spread = harmony_line ? 0.6f : 0.3f;
+    p.stereo_spread = harmony_line ? 0.6f : 0.5f;
     p.attack = 0.006f, p.decay = 0.5f, p.sustain = 0.75f, p.release = 0.2f;
     p.filter_q = 1.3f;
     p.filter_env_octaves = 1.5f;
@@ -103,8 +124,119 @@ synth_patch lead_patch(bool harmony_line) {
     return p;
 }
 
+// The counter-melody: a bright pluck that rings a little.
+synth_patch counter_patch() {
+    synth_patch p;
+    p.unison = 2;
+    p.detune_cents = 9.0f;
+    p.stereo_spread = 0.7f;
+    p.attack = 0.003f, p.decay = 0.45f, p.sustain = 0.35f, p.release = 0.15f;
+    p.filter_q = 1.4f;
+    p.filter_env_octaves = 2.2f;
+    p.filter_decay = 0.25f;
+    p.key_tracking = 0.7f;
+    return p;
+}
+
 constexpr float lead_cutoff = 1800.0f;
 constexpr float sparkle_cutoff = 2500.0f;
+constexpr float drone_cutoff = 350.0f;
+constexpr float counter_cutoff = 1500.0f;
+// Below this the side signal is taken out: the bass stays mono. Width is
+// added below `width_above_hz` only: wider cymbals just fizz.
+constexpr float mono_below_hz = 120.0f;
+constexpr float width_above_hz = 6000.0f;
+// The whole mix fades out over this long before a gap, then every
+// instrument and effect starts afresh, so no tail reaches into the silence.
+constexpr int gap_fade = sample_rate / 100;
+
+// Every instrument and effect with its state, in one value: a gap replaces
+// it with a fresh one.
+struct band {
+    kick kick_drum;
+    snare clap_drum{snare_patch{3, 1100.0f, 0.14f, 0.0f, 0.0f, 0xc1a9u, true}};
+    snare snare_drum{snare_patch{1, 1800.0f, 0.10f, 190.0f, 0.5f, 0x5a4eu, false}};
+    cymbal closed_hat{0.025f, 7500.0f, true, 0x4a7u};
+    cymbal open_hat{0.16f, 7000.0f, true, 0x09e4u};
+    cymbal crash{1.1f, 4500.0f, true, 0xc4a5u, 1.6f};  // the crash rings higher
+    riser noise_riser;
+    impact boom;
+    poly_synth bass{bass_patch(), 1, 0xba55u};
+    poly_synth drone{drone_patch(), 1, 0xd40eu};
+    poly_synth pad{pad_patch(), 10, 0x9adu};
+    poly_synth arp{arp_patch(), 4, 0xa49u};
+    poly_synth sparkle{sparkle_patch(), 4, 0x59a4u};
+    poly_synth lead{lead_patch(false), 1, 0x1eadu};
+    poly_synth harmony{lead_patch(true), 1, 0x4a40u};
+    poly_synth counter{counter_patch(), 3, 0xc0c0u};
+    svf pad_filter_l, pad_filter_r;
+    ducker sidechain;
+    ping_pong_delay echo{static_cast<int>(3 * song::step_seconds * sample_rate), 0.45f, 3500.0f};  // dotted 8th
+    reverb hall{0.82f, 0.5f};
+
+    void play(const song::note& nt, int gate, int length) {
+        switch (nt.track) {
+        case song::kick:
+            kick_drum.trigger(nt.velocity);
+            sidechain.trigger();
+            break;
+        case song::clap: clap_drum.trigger(nt.velocity); break;
+        case song::snare: snare_drum.trigger(nt.velocity); break;
+        case song::hat:
+            closed_hat.trigger(nt.velocity);
+            open_hat.choke();
+            break;
+        case song::open_hat: open_hat.trigger(nt.velocity); break;
+        case song::crash: crash.trigger(nt.velocity); break;
+        case song::riser: noise_riser.trigger(nt.velocity, length); break;
+        case song::impact: boom.trigger(nt.velocity); break;
+        case song::bass: bass.note_on(nt.pitch, nt.velocity, gate, nt.legato); break;
+        case song::drone: drone.note_on(nt.pitch, nt.velocity, gate, nt.legato); break;
+        case song::pad: pad.note_on(nt.pitch, nt.velocity, gate, nt.legato); break;
+        case song::arp: arp.note_on(nt.pitch, nt.velocity, gate, nt.legato); break;
+        case song::sparkle: sparkle.note_on(nt.pitch, nt.velocity, gate, nt.legato); break;
+        case song::lead: lead.note_on(nt.pitch, nt.velocity, gate, nt.legato); break;
+        case song::harmony: harmony.note_on(nt.pitch, nt.velocity, gate, nt.legato); break;
+        case song::counter: counter.note_on(nt.pitch, nt.velocity, gate, nt.legato); break;
+        }
+    }
+
+    using block = float[song::track_count][2][max_block];
+    void render(block& out, int n, float pad_fc, float arp_fc, float bass_fc) {
+        kick_drum.render(out[song::kick][0], out[song::kick][1], n);
+        clap_drum.render(out[song::clap][0], out[song::clap][1], n);
+        snare_drum.render(out[song::snare][0], out[song::snare][1], n);
+        closed_hat.render(out[song::hat][0], out[song::hat][1], n);
+        open_hat.render(out[song::open_hat][0], out[song::open_hat][1], n);
+        crash.render(out[song::crash][0], out[song::crash][1], n);
+        noise_riser.render(out[song::riser][0], out[song::riser][1], n);
+        boom.render(out[song::impact][0], out[song::impact][1], n);
+        bass.render(out[song::bass][0], out[song::bass][1], n, bass_fc);
+        drone.render(out[song::drone][0], out[song::drone][1], n, drone_cutoff);
+        pad.render(out[song::pad][0], out[song::pad][1], n, 0.0f);
+        arp.render(out[song::arp][0], out[song::arp][1], n, arp_fc);
+        sparkle.render(out[song::sparkle][0], out[song::sparkle][1], n, sparkle_cutoff);
+        lead.render(out[song::lead][0], out[song::lead][1], n, lead_cutoff);
+        harmony.render(out[song::harmony][0], out[song::harmony][1], n, lead_cutoff);
+        counter.render(out[song::counter][0], out[song::counter][1], n, counter_cutoff);
+        pad_filter_l.set(pad_fc, 0.9f);
+        pad_filter_r.set(pad_fc, 0.9f);
+        for (int i = 0; i < n; ++i) {
+            out[song::pad][0][i] = pad_filter_l.low(out[song::pad][0][i]);
+            out[song::pad][1][i] = pad_filter_r.low(out[song::pad][1][i]);
+        }
+    }
+};
+
+// The mix's gain at sample `pos`: 1, falling to 0 over the fade before a
+// gap, 0 inside it.
+float gap_gain(const song::score& sc, long pos, long samples_per_step) {
+    for (const song::gap& g : sc.gaps) {
+        const long start = g.step * samples_per_step, end = (g.step + g.length) * samples_per_step;
+        if (pos >= start - gap_fade && pos < end) return std::max(0.0f, static_cast<float>(start - pos) / gap_fade);
+    }
+    return 1.0f;
+}
 
 // Flush denormals to zero while rendering: the reverb tails would otherwise
 // crawl through subnormal numbers. The result stays deterministic.
@@ -119,34 +251,61 @@ private:
 #endif
 };
 
+// Loudness meters for every track and section. Frames are gathered and
+// handed to libebur128 a few thousand at a time.
+class track_meters {
+public:
+    void add(int track, int section, float l, float r) {
+        chunk& c = chunks_[track];
+        if (c.section != section) flush(track);
+        c.section = section;
+        c.frames.push_back(l);
+        c.frames.push_back(r);
+        if (c.frames.size() >= 8192) flush(track);
+    }
+    void finish(track_levels& levels) {
+        for (int t = 0; t < song::track_count; ++t) {
+            flush(t);
+            for (size_t s = 0; s < std::size(song::sections); ++s) {
+                double lufs = -HUGE_VAL;
+                if (states_[t][s]) ebur128_loudness_global(states_[t][s].get(), &lufs);
+                levels.lufs[t][s] = lufs;
+            }
+        }
+    }
+
+private:
+    struct closer {
+        void operator()(ebur128_state* st) const { ebur128_destroy(&st); }
+    };
+    struct chunk {
+        int section = -1;
+        std::vector<float> frames;
+    };
+    void flush(int track) {
+        chunk& c = chunks_[track];
+        if (c.frames.empty()) return;
+        auto& st = states_[track][c.section];
+        if (!st) st.reset(ebur128_init(2, sample_rate, EBUR128_MODE_I));
+        if (st) ebur128_add_frames_float(st.get(), c.frames.data(), c.frames.size() / 2);
+        c.frames.clear();
+    }
+    chunk chunks_[song::track_count];
+    std::unique_ptr<ebur128_state, closer> states_[song::track_count][std::size(song::sections)];
+};
+
 }  // namespace
 
-stereo_buffer render_score(const song::score& sc, const std::function<void(double)>& progress, track_levels* levels) {
+stereo_buffer render_score(const song::score& sc, const std::function<void(double)>& progress, track_levels* levels,
+                           double seconds) {
     denormal_guard guard;
-    const long total = std::lround(song::file_seconds * sample_rate);
+    const long total = std::lround(std::clamp(seconds, 0.0, song::file_seconds) * sample_rate);
     const long samples_per_step = std::lround(song::step_seconds * sample_rate);
     static_assert(static_cast<long>(song::step_seconds * sample_rate) % max_block == 0, "notes must start on block edges");
+    static_assert(gap_fade % max_block == 0, "a gap's fade starts on a block edge");
 
-    kick kick_drum;
-    snare clap_drum({3, 1100.0f, 0.14f, 0.0f, 0.0f, 0xc1a9u});
-    snare snare_drum({1, 1800.0f, 0.10f, 190.0f, 0.5f, 0x5a4eu});
-    cymbal closed_hat(0.025f, 7500.0f, false, 0x4a7u);
-    cymbal open_hat_cym(0.16f, 7000.0f, false, 0x09e4u);
-    cymbal crash_cym(1.1f, 4500.0f, true, 0xc4a5u);
-    riser noise_riser;
-    impact boom;
-    poly_synth bass_synth(bass_patch(), 1, 0xba55u);
-    poly_synth pad_synth(pad_patch(), 10, 0x9adu);
-    poly_synth arp_synth(arp_patch(), 4, 0xa49u);
-    poly_synth sparkle_synth(sparkle_patch(), 4, 0x59a4u);
-    poly_synth lead_synth(lead_patch(false), 1, 0x1eadu);
-    poly_synth harmony_synth(lead_patch(true), 1, 0x4a40u);
-
-    svf pad_filter_l, pad_filter_r;
-    ducker sidechain;
-    ping_pong_delay echo(static_cast<int>(3 * samples_per_step), 0.45f, 3500.0f);  // dotted 8th
-    reverb hall(0.82f, 0.5f);
-    compressor bus(-10.0f, 2.5f, 0.008f, 0.15f, 6.0f);
+    auto players = std::make_unique<band>();
+    compressor bus(-8.0f, 2.0f, 0.008f, 0.15f, 6.0f);
     one_pole dc_l, dc_r;
     dc_l.set_lowpass(10.0f);
     dc_r.set_lowpass(10.0f);
@@ -154,6 +313,10 @@ stereo_buffer render_score(const song::score& sc, const std::function<void(doubl
     svf top_l, top_r;
     top_l.set(17000.0f, 0.6f);
     top_r.set(17000.0f, 0.6f);
+    svf side_highpass, side_lowpass;
+    side_highpass.set(mono_below_hz, 0.7071f);
+    side_lowpass.set(width_above_hz, 0.7071f);
+    bool fresh = true;  // nothing has sounded since the band was (re)started
 
     float pan_l[song::track_count], pan_r[song::track_count];
     for (int t = 0; t < song::track_count; ++t) pan_gains(mixer[t].pan, pan_l[t], pan_r[t]);
@@ -164,6 +327,8 @@ stereo_buffer render_score(const song::score& sc, const std::function<void(doubl
     float block[song::track_count][2][max_block];
     float mix_l[max_block], mix_r[max_block];
 
+    std::unique_ptr<track_meters> meters;
+    if (levels) meters = std::make_unique<track_meters>();
     size_t next_note = 0;
     long next_report = 0;
     for (long pos = 0; pos < total; pos += max_block) {
@@ -175,29 +340,8 @@ stereo_buffer render_score(const song::score& sc, const std::function<void(doubl
 
         while (next_note < sc.notes.size() && sc.notes[next_note].step * samples_per_step <= pos) {
             const song::note& nt = sc.notes[next_note++];
-            const int gate = static_cast<int>(nt.length * samples_per_step * nt.gate);
-            switch (nt.track) {
-            case song::kick:
-                kick_drum.trigger(nt.velocity);
-                sidechain.trigger();
-                break;
-            case song::clap: clap_drum.trigger(nt.velocity); break;
-            case song::snare: snare_drum.trigger(nt.velocity); break;
-            case song::hat:
-                closed_hat.trigger(nt.velocity);
-                open_hat_cym.choke();
-                break;
-            case song::open_hat: open_hat_cym.trigger(nt.velocity); break;
-            case song::crash: crash_cym.trigger(nt.velocity); break;
-            case song::riser: noise_riser.trigger(nt.velocity, static_cast<int>(nt.length * samples_per_step)); break;
-            case song::impact: boom.trigger(nt.velocity); break;
-            case song::bass: bass_synth.note_on(nt.pitch, nt.velocity, gate, nt.legato); break;
-            case song::pad: pad_synth.note_on(nt.pitch, nt.velocity, gate, nt.legato); break;
-            case song::arp: arp_synth.note_on(nt.pitch, nt.velocity, gate, nt.legato); break;
-            case song::sparkle: sparkle_synth.note_on(nt.pitch, nt.velocity, gate, nt.legato); break;
-            case song::lead: lead_synth.note_on(nt.pitch, nt.velocity, gate, nt.legato); break;
-            case song::harmony: harmony_synth.note_on(nt.pitch, nt.velocity, gate, nt.legato); break;
-            }
+            players->play(nt, static_cast<int>(nt.length * samples_per_step * nt.gate), static_cast<int>(nt.length * samples_per_step));
+            fresh = false;
         }
 
         const double bar = pos / (song::bar_seconds * sample_rate);
@@ -205,29 +349,10 @@ stereo_buffer render_score(const song::score& sc, const std::function<void(doubl
         const float arp_fc = automation_at(sc, song::arp_cutoff, bar);
         const float bass_fc = automation_at(sc, song::bass_cutoff, bar);
         const float master = automation_at(sc, song::master_gain, bar);
+        const float side_gain = automation_at(sc, song::width, bar);
 
         std::fill(&block[0][0][0], &block[0][0][0] + sizeof(block) / sizeof(float), 0.0f);
-        kick_drum.render(block[song::kick][0], block[song::kick][1], n);
-        clap_drum.render(block[song::clap][0], block[song::clap][1], n);
-        snare_drum.render(block[song::snare][0], block[song::snare][1], n);
-        closed_hat.render(block[song::hat][0], block[song::hat][1], n);
-        open_hat_cym.render(block[song::open_hat][0], block[song::open_hat][1], n);
-        crash_cym.render(block[song::crash][0], block[song::crash][1], n);
-        noise_riser.render(block[song::riser][0], block[song::riser][1], n);
-        boom.render(block[song::impact][0], block[song::impact][1], n);
-        bass_synth.render(block[song::bass][0], block[song::bass][1], n, bass_fc);
-        pad_synth.render(block[song::pad][0], block[song::pad][1], n, 0.0f);
-        arp_synth.render(block[song::arp][0], block[song::arp][1], n, arp_fc);
-        sparkle_synth.render(block[song::sparkle][0], block[song::sparkle][1], n, sparkle_cutoff);
-        lead_synth.render(block[song::lead][0], block[song::lead][1], n, lead_cutoff);
-        harmony_synth.render(block[song::harmony][0], block[song::harmony][1], n, lead_cutoff);
-
-        pad_filter_l.set(pad_fc, 0.9f);
-        pad_filter_r.set(pad_fc, 0.9f);
-        for (int i = 0; i < n; ++i) {
-            block[song::pad][0][i] = pad_filter_l.low(block[song::pad][0][i]);
-            block[song::pad][1][i] = pad_filter_r.low(block[song::pad][1][i]);
-        }
+        players->render(block, n, pad_fc, arp_fc, bass_fc);
 
         const int section = static_cast<int>(std::upper_bound(std::begin(song::sections), std::end(song::sections), bar,
                                                               [](double b, const song::section& s) { return b < s.first_bar; }) -
@@ -235,7 +360,7 @@ stereo_buffer render_score(const song::score& sc, const std::function<void(doubl
         // Faders, pans and sends, track by track over the block.
         float duck[max_block], dry_l[max_block] = {}, dry_r[max_block] = {}, rev_l[max_block] = {},
               rev_r[max_block] = {}, del_l[max_block] = {}, del_r[max_block] = {};
-        for (int i = 0; i < n; ++i) duck[i] = sidechain.next();
+        for (int i = 0; i < n; ++i) duck[i] = players->sidechain.next();
         for (int t = 0; t < song::track_count; ++t) {
             const channel& ch = mixer[t];
             for (int i = 0; i < n; ++i) {
@@ -248,23 +373,38 @@ stereo_buffer render_score(const song::score& sc, const std::function<void(doubl
                 rev_r[i] += b * ch.reverb;
                 del_l[i] += a * ch.delay;
                 del_r[i] += b * ch.delay;
-                if (levels) levels->sum_squares[t][section] += 0.5 * (a * a + b * b);
+                if (levels) {
+                    levels->sum_squares[t][section] += 0.5 * (a * a + b * b);
+                    meters->add(t, section, a, b);
+                }
             }
         }
         for (int i = 0; i < n; ++i) {
             float echo_l, echo_r, wet_l, wet_r;
-            echo.process(del_l[i], del_r[i], echo_l, echo_r);
-            hall.process(rev_l[i] + delay_to_reverb * echo_l, rev_r[i] + delay_to_reverb * echo_r, wet_l, wet_r);
+            players->echo.process(del_l[i], del_r[i], echo_l, echo_r);
+            players->hall.process(rev_l[i] + delay_to_reverb * echo_l, rev_r[i] + delay_to_reverb * echo_r, wet_l, wet_r);
             mix_l[i] = dry_l[i] + delay_return * echo_l + reverb_return * wet_l;
             mix_r[i] = dry_r[i] + delay_return * echo_r + reverb_return * wet_r;
         }
         bus.process(mix_l, mix_r, n);
+        float gain = 1.0f;
         for (int i = 0; i < n; ++i) {
-            out.left[pos + i] = top_l.low(dc_l.high(mix_l[i])) * master;
-            out.right[pos + i] = top_r.low(dc_r.high(mix_r[i])) * master;
+            const float l = top_l.low(dc_l.high(mix_l[i])), r = top_r.low(dc_r.high(mix_r[i]));
+            // Mid and side: the side loses its bass, and the band in between
+            // is scaled for width.
+            const float mid = 0.5f * (l + r), side_all = side_highpass.high(0.5f * (l - r));
+            const float side = side_all + (side_gain - 1.0f) * side_lowpass.low(side_all);
+            gain = gap_gain(sc, pos + i, samples_per_step);
+            out.left[pos + i] = (mid + side) * master * gain;
+            out.right[pos + i] = (mid - side) * master * gain;
+        }
+        if (gain == 0.0f && !fresh) {
+            players = std::make_unique<band>();
+            fresh = true;
         }
         if (levels) levels->samples[section] += n;
     }
+    if (levels) meters->finish(*levels);
     progress(1.0);
     return out;
 }

@@ -14,14 +14,18 @@ struct stereo_buffer {
     std::vector<float> left, right;
 };
 
-// Mean square of each track (after its fader) per section, for balancing the mix.
+// Each track's level after its fader (dry, before the sends and the bus) per
+// section, for balancing the mix: the mean square, and the integrated
+// loudness in LUFS (-inf where the track is silent).
 struct track_levels {
     double sum_squares[song::track_count][std::size(song::sections)] = {};
     long samples[std::size(song::sections)] = {};
+    double lufs[song::track_count][std::size(song::sections)] = {};
 };
 
 // `progress` gets the fraction done now and then; `levels` may be null.
+// `seconds` cuts the render short (the whole file by default).
 stereo_buffer render_score(const song::score& score, const std::function<void(double)>& progress,
-                           track_levels* levels = nullptr);
+                           track_levels* levels = nullptr, double seconds = song::file_seconds);
 
 }  // namespace synth

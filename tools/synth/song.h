@@ -61,11 +61,13 @@ enum track : int {
     riser,
     impact,
     bass,
+    drone,  // held sub notes, gliding from one to the next
     pad,
     arp,
     sparkle,
     lead,
     harmony,
+    counter,  // the climax's counter-melody
     track_count
 };
 const char* track_name(int t);
@@ -85,16 +87,30 @@ struct note {
 // Values that move over time, as (bar, value) keyframes; frequencies are
 // interpolated in octaves, gains linearly. Two keyframes on the same bar
 // make a step.
-enum param : int { pad_cutoff, arp_cutoff, bass_cutoff, master_gain, param_count };
+// `width` scales the mix's side signal above the bass.
+enum param : int { pad_cutoff, arp_cutoff, bass_cutoff, master_gain, width, param_count };
 struct keyframe {
     double bar;
     float value;
+};
+
+// A stretch of the song where no note sounds: the renderer cuts every tail
+// there, so the silence is real.
+struct gap {
+    int step, length;  // in 16ths
+};
+
+// Where a melody phrase begins: its first bar line, on its track.
+struct entry {
+    int step, track;
 };
 
 struct score {
     std::vector<note> notes;  // sorted by step
     std::vector<keyframe> automation[param_count];
     std::vector<std::string> chords;  // chord symbol per bar
+    std::vector<entry> phrase_starts;
+    std::vector<gap> gaps;  // at least a beat long, between the first and the last note
 };
 
 // Builds the score from the song data; throws std::runtime_error if the data
@@ -102,6 +118,35 @@ struct score {
 score build_score();
 
 float automation_at(const score& s, param p, double bar);
+
+// Accents the picture lands on, read from the score. The values are the
+// shader's HIT_* constants.
+enum hit_kind : int {
+    hit_crash = 1,  // a crash cymbal
+    hit_impact,     // a sub impact
+    hit_fill,       // a drum fill starts: the drums leave their section's groove
+    hit_roll,       // a snare roll starts
+    hit_stop,       // the beat stops for at least a bar
+    hit_silence,    // a gap starts
+    hit_new,        // a melody phrase starts with a bar never heard before
+    hit_final,      // the last kick: the final hit
+    hit_fade,       // the master fade begins
+};
+constexpr int hit_kind_count = 9;
+const char* hit_name(int kind);  // "HIT_CRASH", ...
+
+struct hit {
+    double seconds;
+    hit_kind kind;
+};
+
+struct events {
+    // Per bar, bit s set when a kick (or a clap, or a snare on the backbeat)
+    // starts on the bar's 16th s.
+    std::vector<int> kick_steps, clap_steps;
+    std::vector<hit> hits;  // by time, then kind
+};
+events song_events(const score& s);
 
 // Parses "A4", "C#5", "Bb3" into a MIDI note; throws on anything else.
 int parse_note(const std::string& name);
