@@ -58,7 +58,8 @@ TEST(CaptureOptions, DefaultsAndBothValueForms)
 TEST(CaptureOptions, HelpNamesEveryOption)
 {
     const char *const names[] = {"--still", "--frames", "--video", "--output", "--size", "--fps", "--duration",
-                                 "--crf", "--preset", "--data", "--egl", "--time-only", "--quiet", "--help"};
+                                 "--crf", "--preset", "--data", "--egl", "--time-only", "--quiet", "--help",
+                                 "--version"};
     std::string help = usage_text();
     for (const char *name : names)
         EXPECT_NE(help.find(name), std::string::npos) << name;
@@ -66,6 +67,10 @@ TEST(CaptureOptions, HelpNamesEveryOption)
     std::string error;
     ASSERT_TRUE(parse({"--still", "1", "--help"}, &opt, &error));
     EXPECT_TRUE(opt.help);
+    // --version, like --help, needs no mode and ignores the rest.
+    ASSERT_TRUE(parse({"--version", "--bogus"}, &opt, &error)) << error;
+    EXPECT_TRUE(opt.version);
+    EXPECT_FALSE(opt.help);
 }
 
 TEST(CaptureFrameClock, SequenceTimesAreFirstPlusIndexTimesStep)

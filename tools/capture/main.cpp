@@ -452,6 +452,10 @@ int main(int argc, char **argv)
         fputs(usage_text(), stdout);
         return exit_ok;
     }
+    if (run.opt.version) {
+        printf("tessary-capture %s\n", TESSARY_VERSION);
+        return exit_ok;
+    }
     install_signal_handlers();
     int status = capture(&run);
     destroy_egl_context();

@@ -37,6 +37,7 @@ static const char *const USAGE =
     "                        (no -o, no ffmpeg, no music.wav needed)\n"
     "  -q, --quiet           no progress bar\n"
     "  -h, --help            this text\n"
+    "  --version             the tessary version this tool belongs to\n"
     "\n"
     "Video: raw RGB frames are piped to ffmpeg (libx264, yuv420p, +faststart) and\n"
     "muxed with music.wav as AAC; audio shorter than the picture is padded with\n"
@@ -193,6 +194,10 @@ bool parse_options(int argc, char **argv, t_options *opt, std::string *error)
 
         if (name == "-h" || name == "--help") {
             opt->help = true;
+            return true;
+        }
+        if (name == "--version") {
+            opt->version = true;
             return true;
         }
         if (name == "--video" || name == "--time-only" || name == "-q" || name == "--quiet") {

@@ -32,6 +32,7 @@ struct t_options {
     bool time_only = false;
     bool quiet = false;
     bool help = false;
+    bool version = false;
 };
 
 // Fills `opt` from argv. On a bad command line returns false with a one-line
