@@ -1,4 +1,5 @@
 // The capture tool's command line, frame clock and timing statistics.
+#include "capture_harness.h"
 #include "draw_stats.h"
 #include "options.h"
 
@@ -71,6 +72,33 @@ TEST(CaptureOptions, HelpNamesEveryOption)
     ASSERT_TRUE(parse({"--version", "--bogus"}, &opt, &error)) << error;
     EXPECT_TRUE(opt.version);
     EXPECT_FALSE(opt.help);
+}
+
+TEST(CaptureOptions, InstalledDataDirectoryNeedsAllThreeFiles)
+{
+    std::string root = make_temp_dir();
+    ASSERT_FALSE(root.empty());
+    ASSERT_EQ(system(("mkdir -p '" + root + "/bin' '" + root + "/share/tessary'").c_str()), 0);
+    std::string tool = root + "/bin/tessary-capture";
+    std::string data = root + "/share/tessary";
+
+    write_text(data + "/tessary.glsl", "x");
+    write_text(data + "/font_subset_bw_sdf.jpg", "x");
+    EXPECT_EQ(installed_data_dir(tool), "") << "music.wav is missing";
+    write_text(data + "/music.wav", "x");
+    EXPECT_EQ(installed_data_dir(tool), data);
+    // A tool outside an install tree, or one without a directory part.
+    EXPECT_EQ(installed_data_dir(data + "/tessary-capture"), "");
+    EXPECT_EQ(installed_data_dir("tessary-capture"), "");
+
+    // --data on the command line is marked, so it wins over the installed show.
+    t_options opt;
+    std::string error;
+    ASSERT_TRUE(parse({"--still", "1", "-o", "x.png"}, &opt, &error)) << error;
+    EXPECT_FALSE(opt.data_given);
+    ASSERT_TRUE(parse({"--still", "1", "-o", "x.png", "--data", "elsewhere"}, &opt, &error)) << error;
+    EXPECT_TRUE(opt.data_given);
+    remove_tree(root);
 }
 
 TEST(CaptureFrameClock, SequenceTimesAreFirstPlusIndexTimesStep)
