@@ -1,4 +1,5 @@
 // The capture tool's command line, frame clock and timing statistics.
+#include "capture_harness.h"
 #include "draw_stats.h"
 #include "options.h"
 
@@ -58,7 +59,8 @@ TEST(CaptureOptions, DefaultsAndBothValueForms)
 TEST(CaptureOptions, HelpNamesEveryOption)
 {
     const char *const names[] = {"--still", "--frames", "--video", "--output", "--size", "--fps", "--duration",
-                                 "--crf", "--preset", "--data", "--egl", "--time-only", "--quiet", "--help"};
+                                 "--crf", "--preset", "--data", "--egl", "--time-only", "--quiet", "--help",
+                                 "--version"};
     std::string help = usage_text();
     for (const char *name : names)
         EXPECT_NE(help.find(name), std::string::npos) << name;
@@ -66,6 +68,37 @@ TEST(CaptureOptions, HelpNamesEveryOption)
     std::string error;
     ASSERT_TRUE(parse({"--still", "1", "--help"}, &opt, &error));
     EXPECT_TRUE(opt.help);
+    // --version, like --help, needs no mode and ignores the rest.
+    ASSERT_TRUE(parse({"--version", "--bogus"}, &opt, &error)) << error;
+    EXPECT_TRUE(opt.version);
+    EXPECT_FALSE(opt.help);
+}
+
+TEST(CaptureOptions, InstalledDataDirectoryNeedsAllThreeFiles)
+{
+    std::string root = make_temp_dir();
+    ASSERT_FALSE(root.empty());
+    ASSERT_EQ(system(("mkdir -p '" + root + "/bin' '" + root + "/share/tessary'").c_str()), 0);
+    std::string tool = root + "/bin/tessary-capture";
+    std::string data = root + "/share/tessary";
+
+    write_text(data + "/tessary.glsl", "x");
+    write_text(data + "/font_subset_bw_sdf.jpg", "x");
+    EXPECT_EQ(installed_data_dir(tool), "") << "music.wav is missing";
+    write_text(data + "/music.wav", "x");
+    EXPECT_EQ(installed_data_dir(tool), data);
+    // A tool outside an install tree, or one without a directory part.
+    EXPECT_EQ(installed_data_dir(data + "/tessary-capture"), "");
+    EXPECT_EQ(installed_data_dir("tessary-capture"), "");
+
+    // --data on the command line is marked, so it wins over the installed show.
+    t_options opt;
+    std::string error;
+    ASSERT_TRUE(parse({"--still", "1", "-o", "x.png"}, &opt, &error)) << error;
+    EXPECT_FALSE(opt.data_given);
+    ASSERT_TRUE(parse({"--still", "1", "-o", "x.png", "--data", "elsewhere"}, &opt, &error)) << error;
+    EXPECT_TRUE(opt.data_given);
+    remove_tree(root);
 }
 
 TEST(CaptureFrameClock, SequenceTimesAreFirstPlusIndexTimesStep)

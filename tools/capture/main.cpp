@@ -440,6 +440,18 @@ static int capture(t_run *run)
     return exit_ok;
 }
 
+// The path of this executable, symbolic links resolved, so a tool reached
+// through a link still finds the tree it was installed in.
+static std::string own_executable(void)
+{
+    char path[4096];
+    ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (length <= 0)
+        return "";
+    path[length] = '\0';
+    return path;
+}
+
 int main(int argc, char **argv)
 {
     t_run run;
@@ -451,6 +463,15 @@ int main(int argc, char **argv)
     if (run.opt.help) {
         fputs(usage_text(), stdout);
         return exit_ok;
+    }
+    if (run.opt.version) {
+        printf("tessary-capture %s\n", TESSARY_VERSION);
+        return exit_ok;
+    }
+    if (!run.opt.data_given) {
+        std::string installed = installed_data_dir(own_executable());
+        if (!installed.empty())
+            run.opt.data_dir = installed;
     }
     install_signal_handlers();
     int status = capture(&run);

@@ -1,9 +1,17 @@
 #include "options.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+
+// Where the data directory lies relative to the installed tool's directory.
+#ifndef TESSARY_DATA_FROM_BIN
+#define TESSARY_DATA_FROM_BIN "../share/tessary"
+#endif
 
 static const char *const USAGE =
     "Usage: tessary-capture MODE [options]\n"
@@ -29,7 +37,9 @@ static const char *const USAGE =
     "  --crf N               x264 quality, 0 (lossless) to 51 (default 18)\n"
     "  --preset NAME         x264 preset, ultrafast .. placebo (default medium)\n"
     "  --data DIR            directory with tessary.glsl, font_subset_bw_sdf.jpg and\n"
-    "                        (for --video) music.wav (default: current directory)\n"
+    "                        (for --video) music.wav (default: the installed show,\n"
+    "                        " TESSARY_DATA_FROM_BIN " beside this tool, when it holds\n"
+    "                        all three files; otherwise the current directory)\n"
     "  --egl auto|device|surfaceless\n"
     "                        EGL platform: auto tries the device platform (a GPU)\n"
     "                        first, then Mesa's surfaceless one (default auto)\n"
@@ -37,6 +47,7 @@ static const char *const USAGE =
     "                        (no -o, no ffmpeg, no music.wav needed)\n"
     "  -q, --quiet           no progress bar\n"
     "  -h, --help            this text\n"
+    "  --version             the tessary version this tool belongs to\n"
     "\n"
     "Video: raw RGB frames are piped to ffmpeg (libx264, yuv420p, +faststart) and\n"
     "muxed with music.wav as AAC; audio shorter than the picture is padded with\n"
@@ -195,6 +206,10 @@ bool parse_options(int argc, char **argv, t_options *opt, std::string *error)
             opt->help = true;
             return true;
         }
+        if (name == "--version") {
+            opt->version = true;
+            return true;
+        }
         if (name == "--video" || name == "--time-only" || name == "-q" || name == "--quiet") {
             if (has_inline_value) {
                 *error = name + " takes no value";
@@ -277,6 +292,7 @@ bool parse_options(int argc, char **argv, t_options *opt, std::string *error)
                 return false;
             }
             opt->data_dir = value;
+            opt->data_given = true;
         } else if (name == "--egl") {
             if (value == "auto")
                 opt->egl = egl_auto;
@@ -293,6 +309,29 @@ bool parse_options(int argc, char **argv, t_options *opt, std::string *error)
             return false;
     }
     return check_options(*opt, error);
+}
+
+static bool regular_file(const std::string &path)
+{
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::string installed_data_dir(const std::string &exe_path)
+{
+    size_t slash = exe_path.find_last_of('/');
+    if (slash == std::string::npos)
+        return "";
+    std::string dir = exe_path.substr(0, slash + 1) + TESSARY_DATA_FROM_BIN;
+    for (const char *name : {"tessary.glsl", "font_subset_bw_sdf.jpg", "music.wav"})
+        if (!regular_file(dir + "/" + name))
+            return "";
+    char *resolved = realpath(dir.c_str(), nullptr);
+    if (resolved == nullptr)
+        return "";
+    std::string absolute = resolved;
+    free(resolved);
+    return absolute;
 }
 
 long video_frame_count(double duration, int fps)

@@ -28,15 +28,22 @@ struct t_options {
     int crf = 18;
     std::string preset = "medium";
     std::string data_dir = ".";
+    bool data_given = false; // --data was on the command line
     t_egl_choice egl = egl_auto;
     bool time_only = false;
     bool quiet = false;
     bool help = false;
+    bool version = false;
 };
 
 // Fills `opt` from argv. On a bad command line returns false with a one-line
 // message in `*error` naming the option at fault.
 bool parse_options(int argc, char **argv, t_options *opt, std::string *error);
+
+// The data directory of an installed tool: the one at the same place relative
+// to the executable `exe_path` as in the install tree (bin/../share/tessary),
+// made absolute. Empty unless it holds all three run-time files.
+std::string installed_data_dir(const std::string &exe_path);
 
 // The usage text that --help prints.
 const char *usage_text(void);
