@@ -1,7 +1,7 @@
 # SIGTERM, SIGINT and SIGHUP end the show at once, during the picture or the
 # wait for the music: the player stops, the status is 128 + the signal, and
 # no completion line is written. After SIGKILL the player stops too, and the
-# window goes with the program.
+# window goes with the program; so does the show when the display goes.
 source "$(dirname "$0")/harness.sh"
 start_display_and_audio
 
@@ -55,5 +55,17 @@ wait_demo 10
 check "kill: the player stops within 1 s" nothing_left_in "$DEMO_DIR" 1
 echo "  gone after $(seconds_since "$mark")s"
 check "kill: the window is gone" bash -c "! xwininfo -id '$window' >/dev/null 2>&1"
+
+# The X server going away (a desktop session that ends) ends the show too,
+# with one line, instead of leaving a process spinning on a dead connection.
+start_show lost
+stop_display
+mark=$(now)
+wait_demo 10
+took=$(seconds_since "$mark")
+check "lost: ends within 1 s of the display (took ${took}s)" within 1 "$took"
+check "lost: exit status 1 (got $DEMO_STATUS)" [ "$DEMO_STATUS" -eq 1 ]
+check "lost: says so" grep -qx 'Lost the connection to the display' "$DEMO_DIR/stderr"
+check "lost: nothing left playing" nothing_left_in "$DEMO_DIR" 1
 
 finish
