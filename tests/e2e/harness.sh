@@ -31,6 +31,11 @@ export XDG_RUNTIME_DIR=$WORK/run XDG_CONFIG_HOME=$WORK/config XDG_STATE_HOME=$WO
     XDG_DATA_HOME=$WORK/share XDG_CACHE_HOME=$WORK/cache
 mkdir -p -m 700 "$XDG_RUNTIME_DIR"
 
+# How long the program may take to end once told to: a second, or three under
+# the sanitizers, whose leak check at exit takes a time of its own.
+QUICK_END=1
+[ -n "$DEMO_PRELOAD" ] && QUICK_END=3
+
 # A sanitizer build checks our code for memory errors, undefined behaviour
 # and leaks; the preloads keep the GL driver mapped, and the suppressions
 # name only the driver. Only the program itself gets the preloads.
@@ -395,6 +400,17 @@ picture_moves() {
         sleep 0.4
         grab_screen "$WORK/moves$i.png"
         pixels_differ "$WORK/moves0.png" "$WORK/moves$i.png" && return 0
+    done
+    return 1
+}
+
+# wait_for_picture SECONDS FILE: grabs the screen into FILE until it shows a
+# picture (the first frame can take a while on a busy machine).
+wait_for_picture() {
+    for _ in $(seq $(($1 * 2))); do
+        grab_screen "$2"
+        shows_a_picture "$2" >/dev/null && return 0
+        sleep 0.5
     done
     return 1
 }

@@ -87,9 +87,8 @@ dir=$(make_data_dir term)
 write_gradient_shader "$dir/tessary.glsl"
 start_demo "$dir"
 check "term: window appears" wait_for_window 60
-sleep 1
+check "term: the picture is up" wait_for_picture 30 "$WORK/term.png"
 check "term: the show switched to 1920x1080" [ "$(active_mode)" = 1920x1080 ]
-grab_screen "$WORK/term.png"
 check "term: the picture fills the 1920x1080 the screen shows" \
     picture_corners_are_the_gradient "$WORK/term.png" 0 0 1920 1080
 kill -TERM "$DEMO_PID"

@@ -8,8 +8,7 @@ write_test_shader "$dir/tessary.glsl"
 make_music "$dir/music.wav" 1
 start_demo "$dir" --ignored argument
 check "window appears" wait_for_window 30
-sleep 1.5
-grab_screen "$WORK/screen.png"
+check "the picture is up" wait_for_picture 30 "$WORK/screen.png"
 check "grab is 1920x1080" [ "$(identify -format %wx%h "$WORK/screen.png")" = 1920x1080 ]
 check "top left is red" near_rgb "$(pixel_rgb "$WORK/screen.png" 2 2)" 255 0 0
 check "top right is green" near_rgb "$(pixel_rgb "$WORK/screen.png" 1917 2)" 0 255 0

@@ -51,6 +51,7 @@ int main(int argc, char **argv)
     XFree(children);
     if (target == 0) {
         fprintf(stderr, "wm_ping: no window takes _NET_WM_PING\n");
+        XCloseDisplay(display);
         return 2;
     }
 
@@ -67,22 +68,25 @@ int main(int argc, char **argv)
     XFlush(display);
 
     double start = now_seconds();
-    for (;;) {
+    int answered = 0;
+    while (!answered) {
         while (XPending(display)) {
             XEvent reply;
             XNextEvent(display, &reply);
             if (reply.type == ClientMessage && reply.xclient.message_type == wm_protocols &&
                 (Atom)reply.xclient.data.l[0] == ping && reply.xclient.data.l[1] == stamp) {
                 printf("wm_ping: reply after %.3f s\n", now_seconds() - start);
-                return 0;
+                answered = 1;
             }
         }
         double left = limit - (now_seconds() - start);
-        if (left <= 0)
+        if (answered || left <= 0)
             break;
         struct pollfd fd = {ConnectionNumber(display), POLLIN, 0};
         poll(&fd, 1, (int)(left * 1000) + 1);
     }
-    fprintf(stderr, "wm_ping: no reply within %.1f s\n", limit);
-    return 1;
+    if (!answered)
+        fprintf(stderr, "wm_ping: no reply within %.1f s\n", limit);
+    XCloseDisplay(display);
+    return answered ? 0 : 1;
 }
