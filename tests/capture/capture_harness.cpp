@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -105,6 +106,36 @@ t_result wait_tool(pid_t pid, const std::string &log_path)
 t_result run_tool(const std::vector<std::string> &args, const std::string &log_path, const std::string &path_env)
 {
     return wait_tool(spawn(args, log_path, path_env), log_path);
+}
+
+std::vector<pid_t> child_pids(pid_t parent)
+{
+    std::vector<pid_t> children;
+    std::error_code ec;
+    for (const auto &entry : std::filesystem::directory_iterator("/proc", ec)) {
+        std::string name = entry.path().filename();
+        if (name.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        std::string stat = read_file("/proc/" + name + "/stat");
+        // "pid (comm) state ppid ...": comm may hold spaces and parentheses.
+        size_t close = stat.rfind(')');
+        char state = 0;
+        int ppid = 0;
+        if (close != std::string::npos && sscanf(stat.c_str() + close + 1, " %c %d", &state, &ppid) == 2 &&
+            ppid == parent)
+            children.push_back((pid_t)atoi(name.c_str()));
+    }
+    return children;
+}
+
+std::vector<std::string> list_dir(const std::string &dir)
+{
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (const auto &entry : std::filesystem::directory_iterator(dir, ec))
+        names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 std::string run_shell(const std::string &command, int *status)

@@ -30,6 +30,12 @@ t_result run_tool(const std::vector<std::string> &args, const std::string &log_p
 pid_t start_tool(const std::vector<std::string> &args, const std::string &log_path);
 t_result wait_tool(pid_t pid, const std::string &log_path);
 
+// The processes whose parent is `parent`, from /proc.
+std::vector<pid_t> child_pids(pid_t parent);
+
+// The names in a directory, sorted.
+std::vector<std::string> list_dir(const std::string &dir);
+
 // Runs a shell command line, returns its standard output; `*status` gets the exit status.
 std::string run_shell(const std::string &command, int *status);
 

@@ -101,6 +101,14 @@ TEST(CaptureOptions, InstalledDataDirectoryNeedsAllThreeFiles)
     remove_tree(root);
 }
 
+std::vector<double> frame_times(const t_options &opt)
+{
+    std::vector<double> times;
+    for (long i = 0; i < frame_count(opt); i++)
+        times.push_back(frame_time(opt, i));
+    return times;
+}
+
 TEST(CaptureFrameClock, SequenceTimesAreFirstPlusIndexTimesStep)
 {
     t_options opt;
@@ -115,8 +123,34 @@ TEST(CaptureFrameClock, SequenceTimesAreFirstPlusIndexTimesStep)
     ASSERT_TRUE(parse({"--frames", "10:10.95:0.5", "-o", "d"}, &opt, &error));
     EXPECT_EQ(frame_times(opt), (std::vector<double>{10.0, 10.5}));
 
+    // A range of one point is one frame, however large the step.
+    ASSERT_TRUE(parse({"--frames", "7:7:100", "-o", "d"}, &opt, &error));
+    EXPECT_EQ(frame_times(opt), std::vector<double>{7.0});
+
     ASSERT_TRUE(parse({"--still", "12.25", "-o", "x.png"}, &opt, &error));
     EXPECT_EQ(frame_times(opt), std::vector<double>{12.25});
+}
+
+TEST(CaptureFrameClock, CountIsFixedUpFrontAndLimited)
+{
+    t_options opt;
+    std::string error;
+    // Exactly the limit: counted, not drawn.
+    ASSERT_TRUE(parse({"--frames", "0:9999.99:0.01", "-o", "d"}, &opt, &error)) << error;
+    EXPECT_EQ(frame_count(opt), MAX_FRAMES);
+    EXPECT_EQ(frame_time(opt, MAX_FRAMES - 1), 0.0 + (double)(MAX_FRAMES - 1) * 0.01);
+    // Times that would stall a loop adding STEP to A, or overflow a count.
+    const char *const refused[] = {"0:10000:0.01", "86399:86400:1e-300", "0:86400:5e-324", "1e17:1e17:1",
+                                   "1e300:1e300:1", "0:86400.5:1"};
+    for (const char *range : refused)
+        EXPECT_FALSE(parse({"--frames", range, "-o", "d"}, &opt, &error)) << range;
+    EXPECT_TRUE(parse({"--frames", "86400:86400:1", "-o", "d"}, &opt, &error)) << error;
+    EXPECT_EQ(frame_count(opt), 1);
+
+    EXPECT_FALSE(parse({"--still", "86400.01", "-o", "x.png"}, &opt, &error));
+    EXPECT_TRUE(parse({"--video", "--duration", "16666", "-o", "x.mp4"}, &opt, &error)) << error;
+    EXPECT_EQ(frame_count(opt), 999960);
+    EXPECT_FALSE(parse({"--video", "--duration", "16667", "-o", "x.mp4"}, &opt, &error));
 }
 
 TEST(CaptureFrameClock, VideoFramesCoverTheDurationOnce)
@@ -167,14 +201,16 @@ TEST(CaptureDrawStats, SummaryLineParsesBack)
     s.worst_ms = 7.125;
     s.worst_time = 81.5;
     s.frames = 7800;
-    std::string line = format_summary(s, "GPU \"X\" 9");
+    std::string line = format_summary(s, "wall", "GPU \"X\" 9");
     double median, p95, worst, worst_t;
     size_t frames;
-    char renderer[64];
-    ASSERT_EQ(sscanf(line.c_str(), "draw_ms median=%lf p95=%lf worst=%lf worst_t=%lf frames=%zu renderer=\"%63[^\"]\"",
-                     &median, &p95, &worst, &worst_t, &frames, renderer),
-              6)
+    char clock[8], renderer[64];
+    ASSERT_EQ(sscanf(line.c_str(),
+                     "draw_ms median=%lf p95=%lf worst=%lf worst_t=%lf frames=%zu clock=%7s renderer=\"%63[^\"]\"",
+                     &median, &p95, &worst, &worst_t, &frames, clock, renderer),
+              7)
         << line;
+    EXPECT_STREQ(clock, "wall");
     EXPECT_EQ(median, 1.25);
     EXPECT_EQ(p95, 2.5);
     EXPECT_EQ(worst, 7.125);

@@ -5,6 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/prctl.h>
+#include <sys/wait.h>
+
+#include <algorithm>
 #include <csignal>
 #include <cmath>
 #include <cstdlib>
@@ -211,23 +215,121 @@ TEST_F(Capture, VideoIsH264WithSoundAtTheAskedRate)
     EXPECT_NEAR(atof(audio.c_str() + at + 9), 2.0, 0.05) << "the audio was not padded to the picture";
 }
 
+// The names in `dir` that start with `prefix`.
+std::vector<std::string> names_starting(const std::string &dir, const std::string &prefix)
+{
+    std::vector<std::string> found;
+    for (const std::string &name : list_dir(dir))
+        if (name.compare(0, prefix.size(), prefix) == 0)
+            found.push_back(name);
+    return found;
+}
+
+// Starts a video too long to finish during a test and waits until ffmpeg has
+// written part of it under the temporary name.
+pid_t start_long_video(const std::string &dir, const std::string &data, const std::string &log)
+{
+    pid_t pid = start_tool({"--video", "--size", "160x90", "--preset", "ultrafast", "--data", data, "-o",
+                            dir + "/long.mp4"},
+                           log);
+    for (int i = 0; i < 300 && names_starting(dir, "long.mp4.partial-").empty(); i++)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    return pid;
+}
+
 TEST_F(Capture, InterruptedVideoLeavesNoFile)
 {
     make_music(1.0);
-    std::string video = dir + "/long.mp4";
-    // Long enough that it cannot finish before the signal.
-    pid_t pid = start_tool({"--video", "--size", "160x90", "--preset", "ultrafast", "--data", data, "-o", video},
-                           log);
+    pid_t pid = start_long_video(dir, data, log);
     ASSERT_GT(pid, 0);
-    for (int i = 0; i < 300 && !file_exists(video); i++)
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    ASSERT_TRUE(file_exists(video)) << "ffmpeg never started writing";
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    ASSERT_FALSE(names_starting(dir, "long.mp4.partial-").empty()) << "ffmpeg never started writing";
     kill(pid, SIGINT);
     t_result r = wait_tool(pid, log);
     EXPECT_EQ(r.exit_code, 130) << r.output;
     EXPECT_NE(r.output.find("interrupted"), std::string::npos) << r.output;
-    EXPECT_FALSE(file_exists(video));
+    EXPECT_EQ(names_starting(dir, "long.mp4"), std::vector<std::string>{}) << "a video file was left";
+}
+
+TEST_F(Capture, KilledVideoLeavesNoFinishedFileAndTakesFfmpegAlong)
+{
+    // Orphans become this process's children, so how ffmpeg ends can be seen.
+    ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+    make_music(1.0);
+    pid_t pid = start_long_video(dir, data, log);
+    ASSERT_GT(pid, 0);
+    std::vector<std::string> partial = names_starting(dir, "long.mp4.partial-");
+    ASSERT_EQ(partial.size(), 1u) << "ffmpeg never started writing";
+    EXPECT_EQ(partial[0], "long.mp4.partial-" + std::to_string(pid));
+    std::vector<pid_t> children = child_pids(pid);
+    ASSERT_EQ(children.size(), 1u) << "expected ffmpeg as the only child";
+
+    kill(pid, SIGKILL);
+    wait_tool(pid, log);
+    pid_t ffmpeg = children[0];
+    int status = 0;
+    pid_t ended = 0;
+    for (int i = 0; i < 100 && ended == 0; i++) {
+        ended = waitpid(ffmpeg, &status, WNOHANG);
+        if (ended == 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    if (ended == 0)
+        kill(ffmpeg, SIGKILL);
+    ASSERT_EQ(ended, ffmpeg) << "ffmpeg outlived the capture tool by 5 s";
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL)
+        << "ffmpeg was not killed with the tool (it went on to close the file)";
+    EXPECT_FALSE(file_exists(dir + "/long.mp4"));
+    EXPECT_EQ(names_starting(dir, "long.mp4"), partial) << "only the unfinished file may be left";
+}
+
+// A loop whose cost depends on neither T nor the place much: every frame
+// costs the same, well above the timer's resolution.
+const char *const COSTLY_SHADER = R"(#version 130
+uniform vec2 u_res;
+out vec4 frag_color;
+void main() {
+    vec2 p = gl_FragCoord.xy / u_res;
+    float v = p.x;
+    for (int i = 0; i < 300; i++)
+        v = fract(sin(v * 12.9898 + p.y * 78.233 + float(i)) * 43758.5453);
+    frag_color = vec4(v, p, 1.0);
+}
+)";
+
+double median_draw_ms(const t_result &r)
+{
+    size_t at = r.output.rfind("draw_ms ");
+    double median = -1.0;
+    if (at == std::string::npos || sscanf(r.output.c_str() + at, "draw_ms median=%lf", &median) != 1)
+        ADD_FAILURE() << "no timing line: " << r.output;
+    return median;
+}
+
+TEST_F(Capture, StillAndSequenceReportTheSameDrawTime)
+{
+    write_text(data + "/tessary.glsl", COSTLY_SHADER);
+    std::vector<std::string> size = {"--size", "320x180", "--time-only"};
+    // Other work on the machine moves single figures; a round whose figures
+    // disagree is tried again, a timer that misses the draw never agrees.
+    double still = 0.0, sequence = 0.0;
+    for (int round = 0; round < 3; round++) {
+        std::vector<double> stills;
+        for (int i = 0; i < 3; i++) {
+            std::vector<std::string> args = {"--still", "2"};
+            args.insert(args.end(), size.begin(), size.end());
+            stills.push_back(median_draw_ms(run(args)));
+        }
+        std::sort(stills.begin(), stills.end());
+        still = stills[1];
+        std::vector<std::string> args = {"--frames", "1:3:0.5"};
+        args.insert(args.end(), size.begin(), size.end());
+        sequence = median_draw_ms(run(args));
+        if (std::fabs(still / sequence - 1.0) <= 0.2)
+            break;
+    }
+    EXPECT_GT(sequence, 2.0) << "the test shader is too cheap to show anything";
+    EXPECT_NEAR(still / sequence, 1.0, 0.2) << "still " << still << " ms, sequence " << sequence << " ms";
 }
 
 TEST_F(Capture, MissingRunTimeFilesAreNamed)
@@ -344,6 +446,15 @@ TEST_F(Capture, BadOptionsAreRejected)
         {{"--still", "1", "--bogus", "-o", png}, "unknown option --bogus"},
         {{"--still", "1", "--time-only", "-o", png}, "drop -o"},
         {{"--still", "1", "-o"}, "-o needs a value"},
+        {{"--still", "inf", "-o", png}, "--still needs a time in seconds, finite"},
+        {{"--frames", "nan:1:1", "-o", png}, "--frames needs A:B:STEP, finite numbers"},
+        {{"--frames", "0:1e400:1", "-o", png}, "--frames needs A:B:STEP, finite numbers"},
+        {{"--video", "--duration", "-nan", "-o", png}, "--duration needs a finite number"},
+        {{"--frames", "1e300:1e300:1", "-o", png}, "--frames times must be at most 86400 s"},
+        {{"--frames", "1e17:1e17:1", "-o", png}, "--frames times must be at most 86400 s"},
+        {{"--still", "1e17", "-o", png}, "--still time must be at most 86400 s"},
+        {{"--frames", "0:10000:0.01", "-o", png}, "--frames asks for 1000001 frames, more than 1000000"},
+        {{"--video", "--duration", "20000", "-o", png}, "--video asks for 1200000 frames"},
     };
     for (const t_case &c : cases) {
         SCOPED_TRACE(c.message);
@@ -353,6 +464,17 @@ TEST_F(Capture, BadOptionsAreRejected)
         EXPECT_EQ(std::count(r.output.begin(), r.output.end(), '\n'), 1) << "not one line: " << r.output;
     }
     EXPECT_FALSE(file_exists(png));
+}
+
+TEST_F(Capture, OutputsAppearOnlyWhenComplete)
+{
+    t_result r = run({"--still", "1", "--size", "64x36", "-o", dir + "/a.png"});
+    ASSERT_EQ(r.exit_code, 0) << r.output;
+    r = run({"--frames", "0:1:0.5", "--size", "64x36", "-o", dir + "/seq"});
+    ASSERT_EQ(r.exit_code, 0) << r.output;
+    EXPECT_EQ(list_dir(dir), (std::vector<std::string>{"a.png", "data", "log.txt", "seq"}));
+    EXPECT_EQ(list_dir(dir + "/seq"),
+              (std::vector<std::string>{"frame_00000.png", "frame_00001.png", "frame_00002.png"}));
 }
 
 } // namespace

@@ -36,14 +36,15 @@ t_draw_summary summarize_draws(const std::vector<t_draw_sample> &samples)
     return s;
 }
 
-std::string format_summary(const t_draw_summary &s, const std::string &renderer)
+std::string format_summary(const t_draw_summary &s, const char *clock, const std::string &renderer)
 {
     // Quotes in the renderer name would end the field early.
     std::string name = renderer;
     std::replace(name.begin(), name.end(), '"', '\'');
     char line[512];
-    snprintf(line, sizeof line, "draw_ms median=%.3f p95=%.3f worst=%.3f worst_t=%.4f frames=%zu renderer=\"",
-             s.median_ms, s.p95_ms, s.worst_ms, s.worst_time, s.frames);
+    snprintf(line, sizeof line,
+             "draw_ms median=%.3f p95=%.3f worst=%.3f worst_t=%.4f frames=%zu clock=%s renderer=\"", s.median_ms,
+             s.p95_ms, s.worst_ms, s.worst_time, s.frames, clock);
     return line + name + "\"";
 }
 

@@ -5,7 +5,7 @@
 #include <vector>
 
 struct t_draw_sample {
-    double ms;   // GPU time of the clear and draw
+    double ms;   // time of the clear and draw (see draw_timer.h)
     double time; // the frame's T
 };
 
@@ -18,8 +18,9 @@ struct t_draw_summary {
 // earliest one when several frames tie).
 t_draw_summary summarize_draws(const std::vector<t_draw_sample> &samples);
 
-// The last line of a run, one key=value per field so scripts can pick it apart.
-std::string format_summary(const t_draw_summary &summary, const std::string &renderer);
+// The last line of a run, one key=value per field so scripts can pick it apart;
+// `clock` names how the times were taken ("gpu" or "wall").
+std::string format_summary(const t_draw_summary &summary, const char *clock, const std::string &renderer);
 
 // One progress line (no line feed): bar, done/total, frames per second, ETA.
 std::string format_progress(size_t done, size_t total, double elapsed_s);

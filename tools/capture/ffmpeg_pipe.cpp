@@ -4,6 +4,7 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -24,7 +25,8 @@ std::vector<std::string> video_ffmpeg_args(int width, int height, int fps, doubl
         // Short music is padded with silence, and -t holds both streams to the
         // picture's length, so the picture is never cut.
         "-c:a", "aac", "-b:a", "192k", "-af", "apad", "-t", length,
-        "-movflags", "+faststart", output_path,
+        // The format is named: the file is written under a temporary name.
+        "-movflags", "+faststart", "-f", "mp4", output_path,
     };
 }
 
@@ -74,6 +76,7 @@ bool ffmpeg_start(t_ffmpeg *ff, const std::string &program, const std::vector<st
 
     // Only async-signal-safe calls after fork: the GL driver has threads running.
     int log_fd = fileno(ff->log);
+    pid_t parent = getpid();
     pid_t pid = fork();
     if (pid < 0) {
         *error = std::string("cannot start ffmpeg: ") + strerror(errno);
@@ -84,6 +87,11 @@ bool ffmpeg_start(t_ffmpeg *ff, const std::string &program, const std::vector<st
         return false;
     }
     if (pid == 0) {
+        // ffmpeg dies with us, even when we are killed outright; had we died
+        // before this line, the parent is already someone else.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != parent)
+            _exit(127);
         // Its own process group: a Ctrl-C reaches the capture tool, which then
         // stops ffmpeg itself and removes the partial file.
         setpgid(0, 0);

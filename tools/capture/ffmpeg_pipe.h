@@ -19,7 +19,8 @@ std::vector<std::string> video_ffmpeg_args(int width, int height, int fps, doubl
                                            const std::string &output_path);
 
 // Starts `program` (looked up on PATH) with `args`. Fails with a message when
-// it cannot be run, e.g. when it is not installed.
+// it cannot be run, e.g. when it is not installed. The child is killed when
+// the thread that started it ends, so call this from the main thread.
 bool ffmpeg_start(t_ffmpeg *ff, const std::string &program, const std::vector<std::string> &args,
                   std::string *error);
 

@@ -243,8 +243,9 @@ enum t_emit {
 
 struct t_run {
     t_options opt;
-    std::string output; // absolute
-    std::vector<double> times;
+    std::string output;  // absolute
+    std::string partial; // where the video is written until it is complete
+    long count = 0;      // frames to draw
     t_offscreen off;
     t_scene scene = {};
     t_ffmpeg ffmpeg;
@@ -304,14 +305,14 @@ static t_emit render_all(t_run *run)
 {
     bool readback = !run->opt.time_only;
     bool progress = !run->opt.quiet && run->opt.mode != mode_still;
-    size_t total = run->times.size();
+    size_t total = (size_t)run->count;
     auto start = std::chrono::steady_clock::now();
     double last_shown = -1.0;
 
     for (size_t i = 0; i < total; i++) {
         if (g_stop)
             return emit_interrupted;
-        offscreen_draw(&run->off, run->scene, run->times[i]);
+        offscreen_draw(&run->off, run->scene, frame_time(run->opt, (long)i));
         if (readback) {
             // Frame i is copied into one buffer while frame i-1's copy is mapped.
             offscreen_start_read(&run->off, (int)(i & 1));
@@ -381,26 +382,18 @@ static int capture(t_run *run)
         return exit_failed;
     load_font_atlas();
 
-    run->times = frame_times(opt);
-    // One untimed draw first: the driver finishes compiling on first use, and
-    // some (llvmpipe) report a nonsense time for the very first query.
-    if (!run->times.empty()) {
-        glClear(GL_COLOR_BUFFER_BIT);
-        glUniform1f(run->scene.tloc, (float)run->times[0]);
-        glBindVertexArray(run->scene.vao);
-        glDrawArrays(GL_TRIANGLES, 0, 6);
-        glFinish();
-    }
-    fprintf(stderr, "tessary-capture: %zu frame%s at %dx%d on %s (EGL %s)\n", run->times.size(),
-            run->times.size() == 1 ? "" : "s", opt.width, opt.height, renderer.c_str(), platform.c_str());
-    if (!run->off.timer_queries)
-        fprintf(stderr, "tessary-capture: this GL has no timer queries; draw times are not measured\n");
+    run->count = frame_count(opt);
+    run->off.samples.reserve((size_t)run->count);
+    offscreen_warm_up(&run->off, run->scene, frame_time(opt, 0));
+    fprintf(stderr, "tessary-capture: %ld frame%s at %dx%d on %s (EGL %s)\n", run->count,
+            run->count == 1 ? "" : "s", opt.width, opt.height, renderer.c_str(), platform.c_str());
 
     if (video_out) {
-        double seconds = (double)run->times.size() / (double)opt.fps;
+        double seconds = (double)run->count / (double)opt.fps;
         std::string music = absolute_path(MUSIC_FILE);
+        run->partial = partial_path(run->output);
         auto args = video_ffmpeg_args(opt.width, opt.height, opt.fps, seconds, opt.crf, opt.preset, music,
-                                      run->output);
+                                      run->partial);
         if (!ffmpeg_start(&run->ffmpeg, "ffmpeg", args, &error)) {
             fail_line(error);
             return exit_failed;
@@ -414,6 +407,9 @@ static int capture(t_run *run)
         if (!ffmpeg_finish(&run->ffmpeg, &error)) {
             fail_line(error);
             result = emit_failed;
+        } else if (rename(run->partial.c_str(), run->output.c_str()) != 0) {
+            fail_line("cannot move the finished video to " + run->output + ": " + strerror(errno));
+            result = emit_failed;
         }
     }
     if (result != emit_ok) {
@@ -421,20 +417,18 @@ static int capture(t_run *run)
             ffmpeg_kill(&run->ffmpeg);
         run->ffmpeg_running = false;
         if (video_out)
-            unlink(run->output.c_str());
+            unlink(run->partial.c_str());
         if (result == emit_interrupted) {
             fputc('\n', stderr);
-            fail_line(video_out ? "interrupted; removed " + run->output : "interrupted");
+            fail_line(video_out ? "interrupted; removed the unfinished " + run->partial : "interrupted");
             return exit_interrupted;
         }
         return exit_failed;
     }
 
     offscreen_drain_queries(&run->off);
-    if (run->off.timer_queries)
-        printf("%s\n", format_summary(summarize_draws(run->off.samples), renderer).c_str());
-    else
-        printf("draw_ms unavailable frames=%zu renderer=\"%s\"\n", run->times.size(), renderer.c_str());
+    printf("%s\n", format_summary(summarize_draws(run->off.samples), draw_clock_name(run->off.timer.clock), renderer)
+                       .c_str());
     fflush(stdout);
     offscreen_destroy(&run->off);
     return exit_ok;

@@ -2,26 +2,6 @@
 
 #include <cstring>
 
-// Timer results are read this many frames late, by when the GPU has them.
-static const size_t QUERY_LAG = 2;
-
-static bool has_timer_queries(void)
-{
-    GLint major = 0, minor = 0;
-    glGetIntegerv(GL_MAJOR_VERSION, &major);
-    glGetIntegerv(GL_MINOR_VERSION, &minor);
-    if (major > 3 || (major == 3 && minor >= 3))
-        return true;
-    GLint count = 0;
-    glGetIntegerv(GL_NUM_EXTENSIONS, &count);
-    for (GLint i = 0; i < count; i++) {
-        const char *name = (const char *)glGetStringi(GL_EXTENSIONS, (GLuint)i);
-        if (name != nullptr && strcmp(name, "GL_ARB_timer_query") == 0)
-            return true;
-    }
-    return false;
-}
-
 bool offscreen_create(t_offscreen *off, int width, int height, std::string *error)
 {
     off->width = width;
@@ -53,7 +33,7 @@ bool offscreen_create(t_offscreen *off, int width, int height, std::string *erro
     // RGB rows of any width, tightly packed.
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
     off->frame.assign(bytes, 0);
-    off->timer_queries = has_timer_queries();
+    draw_timer_create(&off->timer);
     if (glGetError() != GL_NO_ERROR) {
         *error = "could not set up the " + std::to_string(width) + "x" + std::to_string(height) +
                  " render target (out of memory?)";
@@ -62,41 +42,30 @@ bool offscreen_create(t_offscreen *off, int width, int height, std::string *erro
     return true;
 }
 
-static void collect_query(t_offscreen *off)
+static void draw_quad(const t_scene &scene, double time)
 {
-    t_pending_query p = off->pending.front();
-    off->pending.pop_front();
-    GLuint64 ns = 0;
-    glGetQueryObjectui64v(p.query, GL_QUERY_RESULT, &ns);
-    off->samples.push_back({(double)ns / 1e6, p.time});
-    off->spare_queries.push_back(p.query);
-}
-
-void offscreen_draw(t_offscreen *off, const t_scene &scene, double time)
-{
-    GLuint query = 0;
-    if (off->timer_queries) {
-        if (off->spare_queries.empty()) {
-            glGenQueries(1, &query);
-        } else {
-            query = off->spare_queries.back();
-            off->spare_queries.pop_back();
-        }
-        glBeginQuery(GL_TIME_ELAPSED, query);
-    }
     glClear(GL_COLOR_BUFFER_BIT);
     glUniform1f(scene.tloc, (float)time);
     glBindVertexArray(scene.vao);
     glDrawArrays(GL_TRIANGLES, 0, 6);
-    if (off->timer_queries) {
-        // Tilers and llvmpipe rasterize at a flush; without it the query
-        // would time only the queuing of the draw.
-        glFlush();
-        glEndQuery(GL_TIME_ELAPSED);
-        off->pending.push_back({query, time});
-        while (off->pending.size() > QUERY_LAG)
-            collect_query(off);
-    }
+}
+
+void offscreen_warm_up(t_offscreen *off, const t_scene &scene, double time)
+{
+    glViewport(0, 0, 1, 1);
+    draw_quad(scene, time);
+    glFinish();
+    glViewport(0, 0, off->width, off->height);
+}
+
+void offscreen_draw(t_offscreen *off, const t_scene &scene, double time)
+{
+    draw_timer_begin(&off->timer);
+    draw_quad(scene, time);
+    draw_timer_end(&off->timer, time);
+    t_draw_sample sample;
+    while (draw_timer_collect(&off->timer, false, &sample))
+        off->samples.push_back(sample);
 }
 
 void offscreen_start_read(t_offscreen *off, int slot)
@@ -125,16 +94,15 @@ const unsigned char *offscreen_finish_read(t_offscreen *off, int slot)
 
 void offscreen_drain_queries(t_offscreen *off)
 {
-    while (!off->pending.empty())
-        collect_query(off);
+    t_draw_sample sample;
+    while (draw_timer_collect(&off->timer, true, &sample))
+        off->samples.push_back(sample);
 }
 
 void offscreen_destroy(t_offscreen *off)
 {
     offscreen_drain_queries(off);
-    if (!off->spare_queries.empty())
-        glDeleteQueries((GLsizei)off->spare_queries.size(), off->spare_queries.data());
-    off->spare_queries.clear();
+    draw_timer_destroy(&off->timer);
     glDeleteBuffers(2, off->pbo);
     glDeleteFramebuffers(1, &off->fbo);
     glDeleteRenderbuffers(1, &off->colour);

@@ -1,26 +1,19 @@
 // The render target of a capture: a framebuffer object, read back through two
-// pixel buffer objects in turn, with each draw timed by a GL timer query.
+// pixel buffer objects in turn, with each draw timed (see draw_timer.h).
 #pragma once
 
 #include "draw_stats.h"
+#include "draw_timer.h"
 #include "scene.h"
 
-#include <deque>
 #include <string>
 #include <vector>
-
-struct t_pending_query {
-    GLuint query;
-    double time;
-};
 
 struct t_offscreen {
     int width = 0, height = 0;
     GLuint fbo = 0, colour = 0;
     GLuint pbo[2] = {0, 0};
-    bool timer_queries = false;
-    std::deque<t_pending_query> pending;
-    std::vector<GLuint> spare_queries;
+    t_draw_timer timer;
     std::vector<t_draw_sample> samples;
     std::vector<unsigned char> frame; // the last frame read back: top-down RGB rows
 };
@@ -29,8 +22,12 @@ struct t_offscreen {
 // two pack buffers. Must run before the scene is built, which sets the viewport.
 bool offscreen_create(t_offscreen *off, int width, int height, std::string *error);
 
+// The driver compiles a shader on its first draw: one untimed draw into a
+// single pixel keeps that out of the first frame's cost.
+void offscreen_warm_up(t_offscreen *off, const t_scene &scene, double time);
+
 // Clears and draws one frame at T = `time` (single precision for the shader),
-// inside a timer query that is read back a couple of frames later.
+// timed; its cost lands in off->samples once the timer has it.
 void offscreen_draw(t_offscreen *off, const t_scene &scene, double time);
 
 // Starts the frame's copy into pack buffer `slot` (0 or 1) without waiting.

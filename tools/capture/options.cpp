@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -24,6 +25,7 @@ static const char *const USAGE =
     "                        needs -o DIR (created if missing). File i is\n"
     "                        DIR/frame_NNNNN.png (i zero-padded to 5 digits) and shows\n"
     "                        T = A + i*STEP, computed in double like --still's T\n"
+    "                        (at most 1000000 frames)\n"
     "  --video               an H.264 MP4 with the soundtrack; needs -o FILE.mp4.\n"
     "                        Frames n = 0, 1, ... while n/fps < duration (so 130 s at\n"
     "                        60 fps is n = 0..7799, 7800 frames), T = n/fps\n"
@@ -33,7 +35,8 @@ static const char *const USAGE =
     "  --size WxH            render size in pixels (default 1920x1080); the shader's\n"
     "                        u_res carries it. --video needs even numbers (yuv420p)\n"
     "  --fps N               video frame rate, whole frames per second (default 60)\n"
-    "  --duration S          video length in seconds (default 130)\n"
+    "  --duration S          video length in seconds (default 130; at most 1000000\n"
+    "                        frames in all)\n"
     "  --crf N               x264 quality, 0 (lossless) to 51 (default 18)\n"
     "  --preset NAME         x264 preset, ultrafast .. placebo (default medium)\n"
     "  --data DIR            directory with tessary.glsl, font_subset_bw_sdf.jpg and\n"
@@ -53,9 +56,13 @@ static const char *const USAGE =
     "muxed with music.wav as AAC; audio shorter than the picture is padded with\n"
     "silence, longer audio is cut at the picture's end.\n"
     "\n"
-    "At the end a timing line is printed on standard output, measured with GL timer\n"
-    "queries around each frame's clear and draw:\n"
-    "  draw_ms median=M p95=P worst=W worst_t=T frames=N renderer=\"NAME\"\n"
+    "Times are seconds from 0 to 86400 (T reaches the shader as a 32-bit float).\n"
+    "Files are written as NAME.partial-PID beside NAME and renamed when complete.\n"
+    "\n"
+    "At the end a timing line is printed on standard output: each frame's clear and\n"
+    "draw, timed by GL timer queries on a GPU (clock=gpu) or, on a software\n"
+    "rasterizer or without queries, finished and timed by the wall clock (clock=wall):\n"
+    "  draw_ms median=M p95=P worst=W worst_t=T frames=N clock=C renderer=\"NAME\"\n"
     "Exit status: 0 done, 1 failure, 2 bad command line, 130 interrupted (Ctrl-C;\n"
     "the partial output file is removed).\n";
 
@@ -130,6 +137,27 @@ static bool set_mode(t_options *opt, t_mode mode, const std::string &name, std::
     return true;
 }
 
+// The count in double, so a range too long for a long is still seen as too long.
+static double sequence_length(double first, double last, double step)
+{
+    // B counts when A + i*STEP lands on it up to rounding (0:0.3:0.1 has 4 frames).
+    return std::floor((last - first) / step + 1e-9) + 1.0;
+}
+
+static std::string seconds_text(double seconds)
+{
+    char text[32];
+    snprintf(text, sizeof text, "%g", seconds);
+    return text;
+}
+
+static std::string count_text(double count)
+{
+    char text[32];
+    snprintf(text, sizeof text, "%.0f", count);
+    return text;
+}
+
 // Checks that need every option: combinations and ranges.
 static bool check_options(const t_options &opt, std::string *error)
 {
@@ -149,7 +177,7 @@ static bool check_options(const t_options &opt, std::string *error)
         *error = "--fps must be a whole number 1..1000";
         return false;
     }
-    if (!(opt.duration > 0.0) || opt.duration > 86400.0) {
+    if (!(opt.duration > 0.0) || opt.duration > MAX_TIME) {
         *error = "--duration must be more than 0 and at most 86400 seconds";
         return false;
     }
@@ -171,10 +199,25 @@ static bool check_options(const t_options &opt, std::string *error)
             *error = "--frames B must not be less than A";
             return false;
         }
-        if ((opt.frames_last - opt.frames_first) / opt.frames_step > 10000000.0) {
-            *error = "--frames asks for more than 10000000 frames";
+        if (opt.frames_last > MAX_TIME) {
+            *error = "--frames times must be at most " + seconds_text(MAX_TIME) + " s (the shader's T is a float)";
             return false;
         }
+        // Written so that an infinite or NaN length is refused too.
+        double count = sequence_length(opt.frames_first, opt.frames_last, opt.frames_step);
+        if (!(count <= (double)MAX_FRAMES)) {
+            *error = "--frames asks for " + count_text(count) + " frames, more than " + count_text(MAX_FRAMES);
+            return false;
+        }
+    }
+    if (opt.mode == mode_still && opt.still_time > MAX_TIME) {
+        *error = "--still time must be at most " + seconds_text(MAX_TIME) + " s (the shader's T is a float)";
+        return false;
+    }
+    if (opt.mode == mode_video && video_frame_count(opt.duration, opt.fps) > MAX_FRAMES) {
+        *error = "--video asks for " + count_text((double)video_frame_count(opt.duration, opt.fps)) +
+                 " frames (--duration times --fps), more than " + count_text(MAX_FRAMES);
+        return false;
     }
     if (opt.time_only && !opt.output.empty()) {
         *error = "--time-only writes nothing: drop -o";
@@ -248,14 +291,14 @@ bool parse_options(int argc, char **argv, t_options *opt, std::string *error)
         if (name == "--still") {
             ok = set_mode(opt, mode_still, name, error);
             if (ok && !(parse_double(value, &opt->still_time) && opt->still_time >= 0.0)) {
-                *error = "--still needs a time in seconds, 0 or more, not '" + value + "'";
+                *error = "--still needs a time in seconds, finite and 0 or more, not '" + value + "'";
                 return false;
             }
         } else if (name == "--frames") {
             ok = set_mode(opt, mode_frames, name, error);
             if (ok && !(parse_range(value, &opt->frames_first, &opt->frames_last, &opt->frames_step) &&
                         opt->frames_first >= 0.0)) {
-                *error = "--frames needs A:B:STEP in seconds (A 0 or more), not '" + value + "'";
+                *error = "--frames needs A:B:STEP, finite numbers of seconds (A 0 or more), not '" + value + "'";
                 return false;
             }
         } else if (name == "-o" || name == "--output") {
@@ -276,7 +319,7 @@ bool parse_options(int argc, char **argv, t_options *opt, std::string *error)
             }
         } else if (name == "--duration") {
             if (!parse_double(value, &opt->duration)) {
-                *error = "--duration needs seconds, not '" + value + "'";
+                *error = "--duration needs a finite number of seconds, not '" + value + "'";
                 return false;
             }
         } else if (name == "--crf") {
@@ -343,25 +386,22 @@ long video_frame_count(double duration, int fps)
     return count < 1 ? 1 : count;
 }
 
-std::vector<double> frame_times(const t_options &opt)
+long frame_count(const t_options &opt)
 {
-    std::vector<double> times;
-    if (opt.mode == mode_still) {
-        times.push_back(opt.still_time);
-    } else if (opt.mode == mode_frames) {
-        // B counts when A + i*STEP lands on it up to rounding (0:0.3:0.1 has 4 frames).
-        double slack = opt.frames_step * 1e-9;
-        for (long i = 0;; i++) {
-            double t = opt.frames_first + (double)i * opt.frames_step;
-            if (t > opt.frames_last + slack)
-                break;
-            times.push_back(t);
-        }
-    } else if (opt.mode == mode_video) {
-        long count = video_frame_count(opt.duration, opt.fps);
-        times.reserve((size_t)count);
-        for (long n = 0; n < count; n++)
-            times.push_back((double)n / (double)opt.fps);
-    }
-    return times;
+    if (opt.mode == mode_still)
+        return 1;
+    if (opt.mode == mode_frames)
+        return (long)sequence_length(opt.frames_first, opt.frames_last, opt.frames_step);
+    if (opt.mode == mode_video)
+        return video_frame_count(opt.duration, opt.fps);
+    return 0;
+}
+
+double frame_time(const t_options &opt, long i)
+{
+    if (opt.mode == mode_still)
+        return opt.still_time;
+    if (opt.mode == mode_frames)
+        return opt.frames_first + (double)i * opt.frames_step;
+    return (double)i / (double)opt.fps;
 }

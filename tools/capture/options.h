@@ -48,10 +48,20 @@ std::string installed_data_dir(const std::string &exe_path);
 // The usage text that --help prints.
 const char *usage_text(void);
 
-// The frame times a run draws, in order. Still: the one time. Frames: A + i*STEP
-// while it does not pass B (computed in double, so frame i equals the still at
-// that time). Video: n / fps for n = 0 .. frames-1, frames = ceil(duration*fps).
-std::vector<double> frame_times(const t_options &opt);
+// No run draws more frames than this, and no frame is later than MAX_TIME:
+// T reaches the shader as a 32-bit float, which past about a day can no longer
+// tell neighbouring 60 fps frames apart (and 1e300 s would be infinite there).
+const long MAX_FRAMES = 1000000;
+const double MAX_TIME = 86400.0;
+
+// How many frames a run draws, fixed before the first one. Still: 1. Frames:
+// every i with A + i*STEP not past B (B counts when it is hit up to rounding).
+// Video: every n with n / fps < duration.
+long frame_count(const t_options &opt);
+
+// T of frame i, 0 <= i < frame_count: the still's time, A + i*STEP (computed
+// in double, so frame i equals the still at that time) or n / fps.
+double frame_time(const t_options &opt, long i);
 
 // Number of video frames: every n with n / fps < duration.
 long video_frame_count(double duration, int fps);

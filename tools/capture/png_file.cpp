@@ -34,9 +34,15 @@ static bool write_rows(FILE *file, const unsigned char *rgb, int width, int heig
     return true;
 }
 
+std::string partial_path(const std::string &path)
+{
+    return path + ".partial-" + std::to_string(getpid());
+}
+
 bool write_png_rgb(const std::string &path, const unsigned char *rgb, int width, int height, std::string *error)
 {
-    FILE *file = fopen(path.c_str(), "wb");
+    std::string partial = partial_path(path);
+    FILE *file = fopen(partial.c_str(), "wb");
     if (file == nullptr) {
         *error = "cannot write " + path + ": " + strerror(errno);
         return false;
@@ -55,7 +61,11 @@ bool write_png_rgb(const std::string &path, const unsigned char *rgb, int width,
         *error = "cannot write " + path + ": " + strerror(errno);
         ok = false;
     }
+    if (ok && rename(partial.c_str(), path.c_str()) != 0) {
+        *error = "cannot write " + path + ": " + strerror(errno);
+        ok = false;
+    }
     if (!ok)
-        unlink(path.c_str());
+        unlink(partial.c_str());
     return ok;
 }
