@@ -141,3 +141,59 @@ bool build_scene(t_scene *scene, GLsizei width, GLsizei height)
                        projection_matrix);
     return true;
 }
+
+std::string shader_info_log(GLuint shader)
+{
+    GLint length = 0;
+    glGetShaderiv(shader, GL_INFO_LOG_LENGTH, &length);
+    std::string log((size_t)(length > 1 ? length : 1), '\0');
+    glGetShaderInfoLog(shader, (GLsizei)log.size(), nullptr, &log[0]);
+    log.resize(strlen(log.c_str()));
+    return log;
+}
+
+std::string program_info_log(GLuint program)
+{
+    GLint length = 0;
+    glGetProgramiv(program, GL_INFO_LOG_LENGTH, &length);
+    std::string log((size_t)(length > 1 ? length : 1), '\0');
+    glGetProgramInfoLog(program, (GLsizei)log.size(), nullptr, &log[0]);
+    log.resize(strlen(log.c_str()));
+    return log;
+}
+
+GLuint build_scene_program(const std::string &fragment_source, std::string *log)
+{
+    GLuint vs = glCreateShader(GL_VERTEX_SHADER);
+    GLuint fs = glCreateShader(GL_FRAGMENT_SHADER);
+    GLuint program = 0;
+    if (!compile_shader(vs, vertex_shader)) {
+        *log = "vertex shader: " + shader_info_log(vs);
+    } else if (!compile_shader(fs, fragment_source.c_str())) {
+        *log = shader_info_log(fs);
+    } else {
+        program = glCreateProgram();
+        glAttachShader(program, vs);
+        glAttachShader(program, fs);
+        glBindAttribLocation(program, attrib_position, "i_position");
+        glBindAttribLocation(program, attrib_colour, "i_color");
+        glLinkProgram(program);
+        GLint linked = 0;
+        glGetProgramiv(program, GL_LINK_STATUS, &linked);
+        if (!linked) {
+            *log = program_info_log(program);
+            glDeleteProgram(program);
+            program = 0;
+        }
+    }
+    // Flagged for deletion: they go with the program.
+    glDeleteShader(vs);
+    glDeleteShader(fs);
+    return program;
+}
+
+void build_scene_quad(t_scene *scene)
+{
+    create_quad(scene);
+    glBufferData(GL_ARRAY_BUFFER, sizeof(g_vertex_buffer_data), g_vertex_buffer_data, GL_STATIC_DRAW);
+}

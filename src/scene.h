@@ -35,3 +35,15 @@ std::string read_shader_text(std::istream &in);
 // and returns false; the shader and program objects in `scene` are valid for
 // a log query.
 bool build_scene(t_scene *scene, GLsizei width, GLsizei height);
+
+// The driver's log of a shader or a program object.
+std::string shader_info_log(GLuint shader);
+std::string program_info_log(GLuint program);
+
+// For tools that rebuild the picture while running. The embedded vertex
+// shader and `fragment_source` compiled and linked with the quad's attribute
+// locations; returns the program, or 0 with the driver's log in `*log`.
+GLuint build_scene_program(const std::string &fragment_source, std::string *log);
+
+// The quad's vertex array and buffer, filled with the vertex table, bound.
+void build_scene_quad(t_scene *scene);

@@ -8,19 +8,17 @@
 #include "options.h"
 #include "png_file.h"
 #include "scene.h"
+#include "shader_log.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <set>
-#include <sstream>
 
 static const char *const SHADER_FILE = "tessary.glsl";
 static const char *const MUSIC_FILE = "music.wav";
@@ -131,72 +129,10 @@ static bool check_input_file(const std::string &data_dir, const char *name)
     return false;
 }
 
-static std::string shader_log(GLuint shader)
-{
-    GLint length = 0;
-    glGetShaderiv(shader, GL_INFO_LOG_LENGTH, &length);
-    std::string log((size_t)(length > 1 ? length : 1), '\0');
-    glGetShaderInfoLog(shader, (GLsizei)log.size(), nullptr, &log[0]);
-    log.resize(strlen(log.c_str()));
-    return log;
-}
-
-static std::string program_log(GLuint program)
-{
-    GLint length = 0;
-    glGetProgramiv(program, GL_INFO_LOG_LENGTH, &length);
-    std::string log((size_t)(length > 1 ? length : 1), '\0');
-    glGetProgramInfoLog(program, (GLsizei)log.size(), nullptr, &log[0]);
-    log.resize(strlen(log.c_str()));
-    return log;
-}
-
-// Driver logs name lines as "0:12(5):" (Mesa), "0(12) :" (NVIDIA) or
-// "ERROR: 0:12:"; returns the 12, or 0 when the log line names none.
-static size_t logged_line_number(const std::string &text)
-{
-    size_t i = text.find_first_not_of(" \t");
-    if (i == std::string::npos)
-        return 0;
-    for (const char *prefix : {"ERROR:", "WARNING:"})
-        if (text.compare(i, strlen(prefix), prefix) == 0)
-            i = text.find_first_not_of(" \t", i + strlen(prefix));
-    if (i == std::string::npos || !isdigit((unsigned char)text[i]))
-        return 0;
-    while (i < text.size() && isdigit((unsigned char)text[i]))
-        i++;
-    if (i >= text.size() || (text[i] != ':' && text[i] != '('))
-        return 0;
-    i++;
-    size_t n = 0;
-    if (i >= text.size() || !isdigit((unsigned char)text[i]))
-        return 0;
-    for (; i < text.size() && isdigit((unsigned char)text[i]) && n < 1000000; i++)
-        n = n * 10 + (size_t)(text[i] - '0');
-    return n;
-}
-
 // Prints the log, then quotes each shader line it names.
 static void print_log_with_source(const std::string &log, const std::string &source)
 {
-    fprintf(stderr, "%s", log.c_str());
-    if (!log.empty() && log.back() != '\n')
-        fputc('\n', stderr);
-
-    std::vector<std::string> lines;
-    std::istringstream in(source);
-    std::string line;
-    while (std::getline(in, line))
-        lines.push_back(line);
-
-    std::set<size_t> shown;
-    std::istringstream log_in(log);
-    while (std::getline(log_in, line)) {
-        size_t n = logged_line_number(line);
-        if (n < 1 || n > lines.size() || !shown.insert(n).second)
-            continue;
-        fprintf(stderr, "  %s:%zu: %s\n", SHADER_FILE, n, lines[n - 1].c_str());
-    }
+    fputs(log_with_source(log, source, SHADER_FILE).c_str(), stderr);
 }
 
 // build_scene says only that it failed; the author needs the driver's words.
@@ -207,7 +143,7 @@ static bool report_scene_problems(const t_scene &scene)
         glGetShaderiv(scene.vs, GL_COMPILE_STATUS, &ok);
         if (!ok) {
             fail_line("the vertex shader failed to compile:");
-            print_log_with_source(shader_log(scene.vs), vertex_shader);
+            print_log_with_source(shader_info_log(scene.vs), vertex_shader);
             return true;
         }
     }
@@ -217,7 +153,7 @@ static bool report_scene_problems(const t_scene &scene)
             std::ifstream file(SHADER_FILE);
             std::string source = read_shader_text(file);
             fail_line(std::string(SHADER_FILE) + " failed to compile:");
-            print_log_with_source(shader_log(scene.fs), source);
+            print_log_with_source(shader_info_log(scene.fs), source);
             return true;
         }
     }
@@ -225,7 +161,7 @@ static bool report_scene_problems(const t_scene &scene)
         glGetProgramiv(scene.program, GL_LINK_STATUS, &ok);
         if (!ok) {
             fail_line("the shader program failed to link:");
-            std::string log = program_log(scene.program);
+            std::string log = program_info_log(scene.program);
             fprintf(stderr, "%s%s", log.c_str(), !log.empty() && log.back() == '\n' ? "" : "\n");
             return true;
         }
