@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csetjmp>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -128,4 +129,68 @@ GLuint load_font_atlas(void)
     free(jpg_buffer);
 
     return upload_atlas(atlas_pixels, width, height);
+}
+
+struct t_jpeg_failure {
+    struct jpeg_error_mgr manager;
+    jmp_buf back;
+};
+
+static void jump_back(j_common_ptr cinfo)
+{
+    longjmp(((t_jpeg_failure *)cinfo->err)->back, 1);
+}
+
+// libjpeg reports errors by longjmp; nothing with a destructor lives in this frame.
+static unsigned char *decode_or_say_why(const unsigned char *jpg_buffer, size_t jpg_size, int max_size,
+                                        int *width, int *height, char *why)
+{
+    struct jpeg_decompress_struct cinfo;
+    t_jpeg_failure failure;
+    unsigned char *volatile pixels = NULL;
+    cinfo.err = jpeg_std_error(&failure.manager);
+    failure.manager.error_exit = jump_back;
+    if (setjmp(failure.back)) {
+        (*cinfo.err->format_message)((j_common_ptr)&cinfo, why);
+        jpeg_destroy_decompress(&cinfo);
+        free(pixels);
+        return NULL;
+    }
+    jpeg_create_decompress(&cinfo);
+    jpeg_mem_src(&cinfo, jpg_buffer, (unsigned long)jpg_size);
+    jpeg_read_header(&cinfo, TRUE);
+    cinfo.out_color_space = JCS_RGB;
+    jpeg_start_decompress(&cinfo);
+    if ((int)cinfo.output_width > max_size || (int)cinfo.output_height > max_size) {
+        snprintf(why, JMSG_LENGTH_MAX, "%ux%u is larger than the %dx%d the GL can hold", cinfo.output_width,
+                 cinfo.output_height, max_size, max_size);
+        jpeg_destroy_decompress(&cinfo);
+        return NULL;
+    }
+    size_t row_stride = (size_t)cinfo.output_width * (size_t)cinfo.output_components;
+    pixels = (unsigned char *)malloc(row_stride * cinfo.output_height);
+    if (pixels == NULL) {
+        snprintf(why, JMSG_LENGTH_MAX, "not enough memory to decode it");
+        jpeg_destroy_decompress(&cinfo);
+        return NULL;
+    }
+    while (cinfo.output_scanline < cinfo.output_height) {
+        unsigned char *rows[1] = {pixels + (size_t)cinfo.output_scanline * row_stride};
+        jpeg_read_scanlines(&cinfo, rows, 1);
+    }
+    jpeg_finish_decompress(&cinfo);
+    *width = (int)cinfo.output_width;
+    *height = (int)cinfo.output_height;
+    jpeg_destroy_decompress(&cinfo);
+    return pixels;
+}
+
+unsigned char *try_decode_atlas(const unsigned char *jpg_buffer, size_t jpg_size, int max_size, int *width,
+                                int *height, std::string *error)
+{
+    char why[JMSG_LENGTH_MAX] = "";
+    unsigned char *pixels = decode_or_say_why(jpg_buffer, jpg_size, max_size, width, height, why);
+    if (pixels == NULL)
+        *error = why;
+    return pixels;
 }

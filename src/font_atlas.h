@@ -6,6 +6,7 @@
 #include <GL/gl.h>
 
 #include <cstddef>
+#include <string>
 
 extern const char *const ATLAS_FILE;
 
@@ -25,3 +26,8 @@ GLuint upload_atlas(const unsigned char *pixels, int width, int height);
 
 // All three in a row; the pixels stay allocated for the rest of the process.
 GLuint load_font_atlas(void);
+
+// decode_atlas for tools that reload the atlas while running: instead of
+// ending the process it returns nullptr with the reason in `*error`.
+unsigned char *try_decode_atlas(const unsigned char *jpg_buffer, size_t jpg_size, int max_size, int *width,
+                                int *height, std::string *error);

@@ -1,0 +1,154 @@
+#include "picture.h"
+
+#include "font_atlas.h"
+#include "offscreen.h"
+#include "png_file.h"
+#include "shader_log.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+static const int SHOT_WIDTH = 1920, SHOT_HEIGHT = 1080;
+
+void picture_create(t_picture *picture)
+{
+    build_scene_quad(&picture->scene);
+    // The same render state the demo and the capture tool set up.
+    glDisable(GL_DEPTH_TEST);
+    glClearColor(0.5f, 0.0f, 0.0f, 0.0f);
+}
+
+static std::vector<std::string> split_lines(const std::string &text)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line))
+        if (!line.empty())
+            lines.push_back(line);
+    return lines;
+}
+
+static void use_program(t_picture *picture, GLuint program)
+{
+    if (picture->scene.program != 0)
+        glDeleteProgram(picture->scene.program);
+    picture->scene.program = program;
+    picture->scene.rloc = glGetUniformLocation(program, "u_res");
+    picture->scene.tloc = glGetUniformLocation(program, "T");
+    glUseProgram(program);
+    glUniformMatrix4fv(glGetUniformLocation(program, "u_projection_matrix"), 1, GL_FALSE, projection_matrix);
+    // A new program's u_res is unset.
+    picture->width = picture->height = 0;
+}
+
+bool picture_load_shader(t_picture *picture, const std::string &path)
+{
+    std::ifstream file(path);
+    std::string log;
+    GLuint program = 0;
+    std::string source;
+    if (!file.is_open()) {
+        log = "cannot read " + path;
+    } else {
+        source = read_shader_text(file);
+        program = build_scene_program(source, &log);
+    }
+    if (program != 0) {
+        use_program(picture, program);
+        picture->error_lines.clear();
+        return true;
+    }
+    std::string report = log_with_source(log, source, "tessary.glsl");
+    fprintf(stderr, "tessary-studio: tessary.glsl does not build; the last good picture stays:\n%s", report.c_str());
+    fflush(stderr);
+    picture->error_lines = split_lines(report);
+    return false;
+}
+
+bool picture_load_atlas(t_picture *picture, const std::string &path, std::string *error)
+{
+    std::ifstream file(path, std::ios::binary);
+    if (!file.is_open()) {
+        *error = "cannot read " + path;
+        return false;
+    }
+    std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    GLint max_size = 0;
+    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &max_size);
+    int width = 0, height = 0;
+    unsigned char *pixels =
+        try_decode_atlas((const unsigned char *)bytes.data(), bytes.size(), max_size, &width, &height, error);
+    if (pixels == nullptr) {
+        *error = path + ": " + *error;
+        return false;
+    }
+    if (picture->atlas != 0)
+        glDeleteTextures(1, &picture->atlas);
+    glActiveTexture(GL_TEXTURE0);
+    picture->atlas = upload_atlas(pixels, width, height);
+    free(pixels);
+    return true;
+}
+
+static void set_size(t_picture *picture, int width, int height)
+{
+    glViewport(0, 0, width, height);
+    if (picture->width == width && picture->height == height)
+        return;
+    picture->width = width;
+    picture->height = height;
+    if (picture->scene.program != 0)
+        glUniform2f(picture->scene.rloc, (float)width, (float)height);
+}
+
+void picture_draw(t_picture *picture, double time, int width, int height)
+{
+    set_size(picture, width, height);
+    glClear(GL_COLOR_BUFFER_BIT);
+    if (picture->scene.program == 0)
+        return;
+    glUseProgram(picture->scene.program);
+    glUniform1f(picture->scene.tloc, (float)time);
+    glBindVertexArray(picture->scene.vao);
+    glDrawArrays(GL_TRIANGLES, 0, 6);
+}
+
+bool picture_screenshot(t_picture *picture, double time, const std::string &path, std::string *error)
+{
+    if (picture->scene.program == 0) {
+        *error = "no picture to take: tessary.glsl has not built yet";
+        return false;
+    }
+    int width = picture->width, height = picture->height;
+    t_offscreen off;
+    bool ok = offscreen_create(&off, SHOT_WIDTH, SHOT_HEIGHT, error);
+    if (ok) {
+        glUseProgram(picture->scene.program);
+        set_size(picture, SHOT_WIDTH, SHOT_HEIGHT);
+        offscreen_draw(&off, picture->scene, time);
+        offscreen_start_read(&off, 0);
+        const unsigned char *rgb = offscreen_finish_read(&off, 0);
+        ok = rgb != nullptr && write_png_rgb(path, rgb, SHOT_WIDTH, SHOT_HEIGHT, error);
+        if (rgb == nullptr)
+            *error = "reading the frame back from the GL failed";
+    }
+    offscreen_destroy(&off);
+    glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    set_size(picture, width, height);
+    return ok;
+}
+
+void picture_destroy(t_picture *picture)
+{
+    if (picture->scene.program != 0)
+        glDeleteProgram(picture->scene.program);
+    glDeleteBuffers(1, &picture->scene.vbo);
+    glDeleteVertexArrays(1, &picture->scene.vao);
+    if (picture->atlas != 0)
+        glDeleteTextures(1, &picture->atlas);
+    *picture = t_picture();
+}
