@@ -197,7 +197,7 @@ static void apply(t_studio *s, t_action action)
         if (s->transport.playing)
             playback_play(&s->playback, s->transport.time);
         else
-            playback_pause(&s->playback, s->transport.time);
+            transport_seek(&s->transport, playback_pause(&s->playback, s->transport.time));
     } else if (jumped) {
         playback_seek(&s->playback, s->transport.time);
     }
@@ -291,7 +291,7 @@ static void follow_clock(t_studio *s)
     if (transport_follow(&s->transport, playback_time(&s->playback)))
         playback_seek(&s->playback, s->transport.time);
     if (!s->transport.playing)
-        playback_pause(&s->playback, s->transport.time);
+        transport_seek(&s->transport, playback_pause(&s->playback, s->transport.time));
 }
 
 static double seconds_since(Uint64 then)
@@ -386,8 +386,6 @@ static int run_studio(t_studio *s, const t_studio_options &opt)
     s->transport.playing = !opt.paused;
     if (s->transport.playing)
         playback_play(&s->playback, s->transport.time);
-    else
-        playback_pause(&s->playback, s->transport.time);
     run_loop(s);
     return exit_ok;
 }

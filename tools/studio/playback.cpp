@@ -134,21 +134,34 @@ static double frames_to_seconds(const t_playback *pb, Uint32 frames)
     return (double)frames / (double)pb->spec.freq;
 }
 
-// Moves the device to `t` and restarts the clock there: the sound from `t` is
-// heard one latency from now, and the picture holds `t` until then.
+// The sound's time now, from the last buffer written; the caller holds the lock.
+static double heard_now(const t_playback *pb, Uint64 now)
+{
+    return frames_to_seconds(pb, pb->heard_frame) + seconds_between(pb->heard_at, now);
+}
+
+// Moves the device to `t` and restarts the clock there. Sound already handed
+// to the device still plays first: a jump while playing skips that much
+// further, so what is heard after it is in step with the picture again.
 static void jump(t_playback *pb, double t, bool running)
 {
     Uint64 now = SDL_GetPerformanceCounter();
+    bool was_running = pb->running;
     pb->anchor = t;
     pb->anchor_at = now;
     pb->running = running;
     if (pb->device == 0)
         return;
     SDL_LockAudioDevice(pb->device);
-    pb->position = (Uint32)(t * (double)pb->spec.freq + 0.5);
+    double queued = 0.0;
+    if (was_running && running) {
+        queued = frames_to_seconds(pb, pb->position) - heard_now(pb, now);
+        queued = queued < 0.0 ? 0.0 : queued > 4.0 * pb->latency ? 4.0 * pb->latency : queued;
+    }
+    pb->position = (Uint32)((t + queued) * (double)pb->spec.freq + 0.5);
     pb->sounding = running;
     pb->heard_frame = pb->position;
-    pb->heard_at = counter_after(now, pb->latency);
+    pb->heard_at = counter_after(now, running && !was_running ? pb->latency : queued);
     SDL_UnlockAudioDevice(pb->device);
 }
 
@@ -157,9 +170,18 @@ void playback_play(t_playback *pb, double t)
     jump(pb, t, true);
 }
 
-void playback_pause(t_playback *pb, double t)
+double playback_pause(t_playback *pb, double t)
 {
+    if (pb->device != 0 && pb->running) {
+        SDL_LockAudioDevice(pb->device);
+        double written = frames_to_seconds(pb, pb->position);
+        SDL_UnlockAudioDevice(pb->device);
+        // Past the music's end the position runs on over silence.
+        if (written > t)
+            t = written;
+    }
     jump(pb, t, false);
+    return t;
 }
 
 void playback_seek(t_playback *pb, double t)
@@ -175,7 +197,7 @@ double playback_time(t_playback *pb)
     if (pb->device == 0)
         return pb->anchor + seconds_between(pb->anchor_at, now);
     SDL_LockAudioDevice(pb->device);
-    double t = frames_to_seconds(pb, pb->heard_frame) + seconds_between(pb->heard_at, now);
+    double t = heard_now(pb, now);
     // Not past what has been handed to the device.
     double written = frames_to_seconds(pb, pb->position);
     SDL_UnlockAudioDevice(pb->device);

@@ -40,10 +40,13 @@ bool playback_open(t_playback *pb, const std::string &music_path, bool mute, std
 // old music stays and `*error` says why.
 bool playback_reload(t_playback *pb, const std::string &music_path, std::string *error);
 
-// Starts or stops at `t` seconds, or jumps there keeping the state.
+// Starts at `t` seconds, or jumps there keeping the state.
 void playback_play(t_playback *pb, double t);
-void playback_pause(t_playback *pb, double t);
 void playback_seek(t_playback *pb, double t);
+
+// Stops. The sound already handed to the device still plays out, so the
+// music stops a little after `t`: returns that time, where play resumes.
+double playback_pause(t_playback *pb, double t);
 
 // Where the sound is now, in seconds (the paused time while paused).
 double playback_time(t_playback *pb);
