@@ -1,0 +1,155 @@
+/* Where in music.wav a recording of the sink is, for the studio's sound tests.
+   Both files are 48 kHz 16-bit stereo WAVs; the left channel is compared.
+
+     audio_offset at MUSIC REC FROM GUESS SPAN
+         the music time (s) that the recording's 0.25 s from FROM (s) matches
+         best, searched within GUESS +- SPAN (s), and the match's correlation
+     audio_offset onset REC FROM
+         the first time (s) at or after FROM where the recording sounds
+     audio_offset silence REC FROM
+         the first time (s) at or after FROM where it stays silent for 50 ms
+
+   Prints one number per line (at: "TIME CORRELATION"); -1 when none. */
+#include <math.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+static const double RATE = 48000.0;
+static const int SOUND = 100; /* about -50 dBFS */
+static const long MATCH = 12000;  /* 0.25 s */
+static const int COARSE = 8;      /* decimation of the first search */
+
+static void die(const char *message)
+{
+    fprintf(stderr, "audio_offset: %s\n", message);
+    exit(2);
+}
+
+static uint32_t le32(const unsigned char *p) { return p[0] | p[1] << 8 | p[2] << 16 | (uint32_t)p[3] << 24; }
+static int16_t le16(const unsigned char *p) { return (int16_t)(p[0] | p[1] << 8); }
+
+/* The left channel of a 48 kHz 16-bit stereo WAV, as floats. */
+static float *wav_left(const char *path, long *count)
+{
+    FILE *f = fopen(path, "rb");
+    if (f == NULL)
+        die("cannot open an input file");
+    fseek(f, 0, SEEK_END);
+    long size = ftell(f);
+    fseek(f, 0, SEEK_SET);
+    unsigned char *file = malloc((size_t)size + 1);
+    if (file == NULL || fread(file, 1, (size_t)size, f) != (size_t)size)
+        die("cannot read an input file");
+    fclose(f);
+    if (size < 12 || memcmp(file, "RIFF", 4) != 0 || memcmp(file + 8, "WAVE", 4) != 0)
+        die("not a WAV file");
+    int format_ok = 0;
+    for (long at = 12; at + 8 <= size;) {
+        uint32_t length = le32(file + at + 4);
+        const unsigned char *body = file + at + 8;
+        if (memcmp(file + at, "fmt ", 4) == 0 && length >= 16)
+            format_ok = le16(body + 2) == 2 && le32(body + 4) == 48000 && le16(body + 14) == 16;
+        if (memcmp(file + at, "data", 4) == 0) {
+            if (!format_ok)
+                die("not 48 kHz 16-bit stereo");
+            /* A recording still being written has no final length yet. */
+            long available = size - (at + 8);
+            long bytes = length < (uint32_t)available && length > 0 ? (long)length : available;
+            long frames = bytes / 4;
+            float *left = malloc((size_t)frames * sizeof(float) + 1);
+            for (long i = 0; i < frames; i++)
+                left[i] = le16(body + 4 * i);
+            free(file);
+            *count = frames;
+            return left;
+        }
+        at += 8 + (long)length + (length & 1);
+    }
+    die("no data chunk");
+    return NULL;
+}
+
+static double correlation(const float *a, const float *b, long n, int step)
+{
+    double ab = 0, aa = 0, bb = 0;
+    for (long i = 0; i < n; i += step) {
+        ab += (double)a[i] * b[i];
+        aa += (double)a[i] * a[i];
+        bb += (double)b[i] * b[i];
+    }
+    return aa > 0 && bb > 0 ? ab / sqrt(aa * bb) : 0.0;
+}
+
+/* Best lag of `chunk` in `music` within [from, to), every `stride` samples. */
+static long best_lag(const float *music, long music_count, const float *chunk, long from, long to, long stride,
+                     int step, double *score)
+{
+    long best = -1;
+    *score = -2.0;
+    for (long lag = from < 0 ? 0 : from; lag < to && lag + MATCH <= music_count; lag += stride) {
+        double c = correlation(music + lag, chunk, MATCH, step);
+        if (c > *score) {
+            *score = c;
+            best = lag;
+        }
+    }
+    return best;
+}
+
+static void find_at(const char *music_path, const char *rec_path, double from, double guess, double span)
+{
+    long music_count, rec_count;
+    float *music = wav_left(music_path, &music_count);
+    float *rec = wav_left(rec_path, &rec_count);
+    long start = (long)(from * RATE);
+    if (start < 0 || start + MATCH > rec_count)
+        die("the recording is too short");
+    double score;
+    long lo = (long)((guess - span) * RATE), hi = (long)((guess + span) * RATE);
+    long coarse = best_lag(music, music_count, rec + start, lo, hi, COARSE, COARSE, &score);
+    long fine = best_lag(music, music_count, rec + start, coarse - 2 * COARSE, coarse + 2 * COARSE + 1, 1, 1, &score);
+    printf("%.5f %.4f\n", fine < 0 ? -1.0 : fine / RATE, score);
+}
+
+static int sounds(const float *rec, long i) { return fabsf(rec[i]) >= SOUND; }
+
+static void find_onset(const char *rec_path, double from)
+{
+    long count;
+    float *rec = wav_left(rec_path, &count);
+    for (long i = (long)(from * RATE); i >= 0 && i < count; i++)
+        if (sounds(rec, i)) {
+            printf("%.5f\n", i / RATE);
+            return;
+        }
+    printf("-1\n");
+}
+
+static void find_silence(const char *rec_path, double from)
+{
+    long count, quiet = 0, need = (long)(0.05 * RATE);
+    float *rec = wav_left(rec_path, &count);
+    for (long i = (long)(from * RATE); i >= 0 && i < count; i++) {
+        quiet = sounds(rec, i) ? 0 : quiet + 1;
+        if (quiet >= need) {
+            printf("%.5f\n", (i - need + 1) / RATE);
+            return;
+        }
+    }
+    printf("-1\n");
+}
+
+int main(int argc, char **argv)
+{
+    if (argc == 7 && strcmp(argv[1], "at") == 0)
+        find_at(argv[2], argv[3], atof(argv[4]), atof(argv[5]), atof(argv[6]));
+    else if (argc == 4 && strcmp(argv[1], "onset") == 0)
+        find_onset(argv[2], atof(argv[3]));
+    else if (argc == 4 && strcmp(argv[1], "silence") == 0)
+        find_silence(argv[2], atof(argv[3]));
+    else
+        die("usage: audio_offset at MUSIC REC FROM GUESS SPAN | onset REC FROM | silence REC FROM");
+    return 0;
+}

@@ -1,0 +1,71 @@
+# Saving the run-time files reloads them: a new shader shows within a second,
+# a broken one leaves the last good picture under a panel with the driver's
+# log, and a good save takes the panel away. The atlas and the music reload too.
+source "$(dirname "$0")/studio.sh"
+start_display_and_audio
+
+dir=$(make_data_dir reload)
+write_solid_shader "$dir/tessary.glsl" 1.0 0.0 0.0
+check "window appears" start_studio "$dir" --paused
+sleep 1
+grab_window "$WORK/red.png"
+check "starts red" near_rgb "$(pixel_rgb "$WORK/red.png" 640 500)" 255 0 0
+
+# seconds_until_green: polls the window until its middle turns green.
+seconds_until_green() {
+    local start=$1
+    for _ in $(seq 100); do
+        if near_rgb "$(window_pixel 640 500)" 0 255 0; then
+            awk -v a="$start" -v b="$(date +%s.%N)" 'BEGIN { printf "%.2f", b - a }'
+            return 0
+        fi
+        sleep 0.05
+    done
+    echo never
+}
+saved=$(date +%s.%N)
+write_solid_shader /dev/stdout 0.0 1.0 0.0 | save_by_rename "$dir/tessary.glsl"
+took=$(seconds_until_green "$saved")
+check "a shader renamed over the old one shows within 1 s (took $took s)" below "$took" 1.0
+grab_window "$WORK/green.png"
+
+# Line 4 names something undeclared.
+printf '#version 130\nout vec4 frag_color;\nvoid main() {\n    frag_color = vec4(no_such_colour, 1.0);\n}\n' \
+    | save_by_rename "$dir/tessary.glsl"
+check "the failure goes to standard error" wait_for_stderr_line 'no_such_colour' 5
+sleep 1
+check "a broken shader does not end the studio" demo_running
+grab_window "$WORK/broken.png"
+check "the last good picture stays" near_rgb "$(pixel_rgb "$WORK/broken.png" 640 600)" 0 255 0
+check "a panel covers the top of it" pixels_differ "$WORK/green.png" "$WORK/broken.png"
+check "standard error quotes the failing line" grep -q 'tessary.glsl:4: .*no_such_colour' "$dir/stderr"
+# The panel is read as a person would: enlarged for OCR, dark text on light.
+convert "$WORK/broken.png" -crop 1280x300+0+70 +repage -resize 200% -negate "$WORK/panel.png"
+tesseract "$WORK/panel.png" "$WORK/panel" >/dev/null 2>&1
+echo "  OCR of the panel: $(tr '\n' ' ' <"$WORK/panel.txt" | cut -c1-200)"
+check "the panel shows the driver's error" grep -qi 'error' "$WORK/panel.txt"
+check "the panel names line 4" grep -qE '(^|[^0-9])4([^0-9]|$)' "$WORK/panel.txt"
+
+write_solid_shader "$dir/tessary.glsl" 0.0 0.0 1.0
+sleep 1
+grab_window "$WORK/fixed.png"
+check "a good save in place shows" near_rgb "$(pixel_rgb "$WORK/fixed.png" 640 600)" 0 0 255
+check "and the panel is gone" near_rgb "$(pixel_rgb "$WORK/fixed.png" 100 160)" 0 0 255
+
+# The atlas and the music are reloaded when the build writes them again.
+cp "$dir/font_subset_bw_sdf.jpg" "$WORK/atlas.jpg"
+save_by_rename "$dir/font_subset_bw_sdf.jpg" <"$WORK/atlas.jpg"
+check "a new atlas is loaded" wait_for_output '^tessary-studio: reloaded font_subset_bw_sdf.jpg$' 5
+echo "not a picture" >"$dir/font_subset_bw_sdf.jpg"
+check "a broken atlas is refused" wait_for_stderr_line 'the previous atlas stays' 5
+make_music "$WORK/tone.wav" 2
+save_by_rename "$dir/music.wav" <"$WORK/tone.wav"
+check "new music is loaded" wait_for_output '^tessary-studio: reloaded music.wav$' 5
+sleep 0.5
+check "and the studio still runs" demo_running
+
+studio_key q
+wait_demo 20
+check "Q: exit status 0 (got $DEMO_STATUS)" [ "$DEMO_STATUS" -eq 0 ]
+check "no sanitizer report" sanitizer_clean "$dir/stderr"
+finish

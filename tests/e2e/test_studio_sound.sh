@@ -1,0 +1,76 @@
+# The music follows the play head: it starts where the studio starts, falls
+# silent on Space and resumes where it stopped, and jumps with the picture.
+# The sink is recorded, and the recording is matched against music.wav.
+source "$(dirname "$0")/studio.sh"
+: "${AUDIO_OFFSET_BIN:?AUDIO_OFFSET_BIN must name audio_offset}"
+start_display_and_audio
+
+dir=$(make_data_dir sound)
+# A cheap, small picture: keys are handled between frames.
+write_test_shader "$dir/tessary.glsl"
+rec=$WORK/sink.wav
+pw-record --target nullsink --rate 48000 --channels 2 --format s16 "$rec" 2>"$WORK/pw-record.log" &
+PW_PIDS+=($!)
+RECORDER_PID=$!
+sleep 1
+
+# recorded_seconds: how much the recorder has written so far.
+recorded_seconds() {
+    awk -v b="$(stat -c %s "$rec")" 'BEGIN { printf "%.3f", (b - 44) / 192000 }'
+}
+# music_at SECONDS GUESS: the music time the recording holds at SECONDS.
+music_at() {
+    "$AUDIO_OFFSET_BIN" at "$dir/music.wav" "$rec" "$1" "$2" 8 | cut -d' ' -f1
+}
+
+check "window appears" start_studio "$dir" --at 40 --size 480x270
+sleep 3
+latency_ms=$(grep -o 'audio [0-9]* ms' "$dir/stdout" | head -n 1)
+onset=$("$AUDIO_OFFSET_BIN" onset "$rec" 0)
+check "the sink hears the music (from ${onset} s of the recording)" below 0 "$onset"
+# The first sound the sink got is music time 40: measured 0.3 s in, where the
+# match has sound on both sides.
+first=$(music_at "$(awk -v o="$onset" 'BEGIN { print o + 0.3 }')" 40.3)
+at_start=$(awk -v m="$first" 'BEGIN { printf "%.3f", m - 0.3 }')
+check "--at 40: the music starts at 40 s (found $at_start s)" within "$at_start" 40 0.1
+
+# Space: silence within 200 ms of the key reaching the display (xdotool has
+# sent it when it returns).
+studio_key space
+pressed=$(recorded_seconds)
+sleep 1.5
+silent=$("$AUDIO_OFFSET_BIN" silence "$rec" "$(awk -v p="$pressed" 'BEGIN { print p - 0.5 }')")
+check "Space silences the sink within 200 ms (key at $pressed s, silent from $silent s)" \
+    within "$silent" "$pressed" 0.2
+# Where the music stopped, from where it was before the key.
+before=$(awk -v s="$silent" 'BEGIN { print s - 0.4 }')
+stopped=$(awk -v m="$(music_at "$before" 43)" 'BEGIN { printf "%.3f", m + 0.4 }')
+
+# Space again: it resumes where it stopped.
+studio_key space
+sleep 1.5
+resumed=$("$AUDIO_OFFSET_BIN" onset "$rec" "$(awk -v s="$silent" 'BEGIN { print s + 0.05 }')")
+restart=$(awk -v m="$(music_at "$(awk -v r="$resumed" 'BEGIN { print r + 0.3 }')" "$stopped")" \
+    'BEGIN { printf "%.3f", m - 0.3 }')
+check "Space again resumes where it stopped ($stopped s, resumed at $restart s)" within "$restart" "$stopped" 0.1
+
+# Right: one bar (2 s) on, measured as the jump in music time against recording time.
+studio_key Right
+pressed=$(recorded_seconds)
+sleep 1.5
+# Music time against recording time, from where play resumed on.
+guess=$(awk -v s="$stopped" -v r="$resumed" -v p="$pressed" 'BEGIN { print s + (p - r) }')
+ahead_before=$(awk -v p="$pressed" -v m="$(music_at "$(awk -v p="$pressed" 'BEGIN { print p - 0.6 }')" "$guess")" \
+    'BEGIN { printf "%.3f", m - (p - 0.6) }')
+ahead_after=$(awk -v p="$pressed" -v m="$(music_at "$(awk -v p="$pressed" 'BEGIN { print p + 0.8 }')" "$guess")" \
+    'BEGIN { printf "%.3f", m - (p + 0.8) }')
+jump=$(awk -v a="$ahead_before" -v b="$ahead_after" 'BEGIN { printf "%.3f", b - a }')
+check "Right moves the music 2 s on (moved $jump s)" within "$jump" 2.0 0.1
+
+studio_key Escape
+wait_demo 20
+kill -INT "$RECORDER_PID"
+wait "$RECORDER_PID" 2>/dev/null
+check "Escape: exit status 0 (got $DEMO_STATUS)" [ "$DEMO_STATUS" -eq 0 ]
+check "no sanitizer report" sanitizer_clean "$dir/stderr"
+finish
