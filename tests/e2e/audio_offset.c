@@ -111,34 +111,34 @@ static void find_at(const char *music_path, const char *rec_path, double from, d
     long coarse = best_lag(music, music_count, rec + start, lo, hi, COARSE, COARSE, &score);
     long fine = best_lag(music, music_count, rec + start, coarse - 2 * COARSE, coarse + 2 * COARSE + 1, 1, 1, &score);
     printf("%.5f %.4f\n", fine < 0 ? -1.0 : fine / RATE, score);
+    free(music);
+    free(rec);
 }
 
 static int sounds(const float *rec, long i) { return fabsf(rec[i]) >= SOUND; }
 
 static void find_onset(const char *rec_path, double from)
 {
-    long count;
+    long count, found = -1;
     float *rec = wav_left(rec_path, &count);
-    for (long i = (long)(from * RATE); i >= 0 && i < count; i++)
-        if (sounds(rec, i)) {
-            printf("%.5f\n", i / RATE);
-            return;
-        }
-    printf("-1\n");
+    for (long i = (long)(from * RATE); i >= 0 && i < count && found < 0; i++)
+        if (sounds(rec, i))
+            found = i;
+    printf("%.5f\n", found < 0 ? -1.0 : found / RATE);
+    free(rec);
 }
 
 static void find_silence(const char *rec_path, double from)
 {
-    long count, quiet = 0, need = (long)(0.05 * RATE);
+    long count, quiet = 0, need = (long)(0.05 * RATE), found = -1;
     float *rec = wav_left(rec_path, &count);
-    for (long i = (long)(from * RATE); i >= 0 && i < count; i++) {
+    for (long i = (long)(from * RATE); i >= 0 && i < count && found < 0; i++) {
         quiet = sounds(rec, i) ? 0 : quiet + 1;
-        if (quiet >= need) {
-            printf("%.5f\n", (i - need + 1) / RATE);
-            return;
-        }
+        if (quiet >= need)
+            found = i - need + 1;
     }
-    printf("-1\n");
+    printf("%.5f\n", found < 0 ? -1.0 : found / RATE);
+    free(rec);
 }
 
 int main(int argc, char **argv)
