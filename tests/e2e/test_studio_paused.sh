@@ -33,6 +33,15 @@ sleep 1
 grab_window "$WORK/second.png"
 check "paused, two grabs a second apart are identical" [ "$(compare -metric AE "$WORK/first.png" "$WORK/second.png" null: 2>&1)" = 0 ]
 
+# A resized window draws at its new size, with u_res to match.
+xdotool windowsize "$(studio_window)" 960 540
+sleep 2
+grab_window "$WORK/resized.png"
+check "the window is now 960x540" [ "$(identify -format %wx%h "$WORK/resized.png")" = 960x540 ]
+capture_still "$dir" 64 960x540 "$WORK/still_small.png"
+difference=$(rmse "$WORK/resized.png" "$WORK/still_small.png")
+check "resized, it matches the capture at that size (RMSE $difference)" below "$difference" 0.01
+
 studio_key Escape
 wait_demo 20
 check "Escape: exit status 0 (got $DEMO_STATUS)" [ "$DEMO_STATUS" -eq 0 ]

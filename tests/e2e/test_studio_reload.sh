@@ -40,6 +40,7 @@ check "the last good picture stays" near_rgb "$(pixel_rgb "$WORK/broken.png" 640
 check "a panel covers the top of it" pixels_differ "$WORK/green.png" "$WORK/broken.png"
 check "standard error quotes the failing line" grep -q 'tessary.glsl:4: .*no_such_colour' "$dir/stderr"
 # The panel is read as a person would: enlarged for OCR, dark text on light.
+check "tesseract reads the panel (package tesseract-ocr)" command -v tesseract
 convert "$WORK/broken.png" -crop 1280x300+0+70 +repage -resize 200% -negate "$WORK/panel.png"
 tesseract "$WORK/panel.png" "$WORK/panel" >/dev/null 2>&1
 echo "  OCR of the panel: $(tr '\n' ' ' <"$WORK/panel.txt" | cut -c1-200)"
