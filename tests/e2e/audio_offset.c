@@ -6,8 +6,9 @@
          best, searched within GUESS +- SPAN (s), and the match's correlation
      audio_offset onset REC FROM
          the first time (s) at or after FROM where the recording sounds
-     audio_offset silence REC FROM
-         the first time (s) at or after FROM where it stays silent for 50 ms
+     audio_offset silence REC FROM [LENGTH]
+         the first time (s) at or after FROM where it stays silent for LENGTH
+         seconds (default 0.05); a longer LENGTH passes over playback dropouts
 
    Prints one number per line (at: "TIME CORRELATION"); -1 when none. */
 #include <math.h>
@@ -128,9 +129,9 @@ static void find_onset(const char *rec_path, double from)
     free(rec);
 }
 
-static void find_silence(const char *rec_path, double from)
+static void find_silence(const char *rec_path, double from, double length)
 {
-    long count, quiet = 0, need = (long)(0.05 * RATE), found = -1;
+    long count, quiet = 0, need = (long)(length * RATE), found = -1;
     float *rec = wav_left(rec_path, &count);
     for (long i = (long)(from * RATE); i >= 0 && i < count && found < 0; i++) {
         quiet = sounds(rec, i) ? 0 : quiet + 1;
@@ -147,9 +148,9 @@ int main(int argc, char **argv)
         find_at(argv[2], argv[3], atof(argv[4]), atof(argv[5]), atof(argv[6]));
     else if (argc == 4 && strcmp(argv[1], "onset") == 0)
         find_onset(argv[2], atof(argv[3]));
-    else if (argc == 4 && strcmp(argv[1], "silence") == 0)
-        find_silence(argv[2], atof(argv[3]));
+    else if ((argc == 4 || argc == 5) && strcmp(argv[1], "silence") == 0)
+        find_silence(argv[2], atof(argv[3]), argc == 5 ? atof(argv[4]) : 0.05);
     else
-        die("usage: audio_offset at MUSIC REC FROM GUESS SPAN | onset REC FROM | silence REC FROM");
+        die("usage: audio_offset at MUSIC REC FROM GUESS SPAN | onset REC FROM | silence REC FROM [LENGTH]");
     return 0;
 }
