@@ -66,8 +66,8 @@ rmse() {
 # below VALUE LIMIT: VALUE is a number below LIMIT.
 below() { awk -v v="$1" -v l="$2" 'BEGIN { exit !(v != "" && v + 0 < l + 0) }'; }
 
-# within A B TOLERANCE: |A - B| <= TOLERANCE.
-within() { awk -v a="$1" -v b="$2" -v t="$3" 'BEGIN { d = a - b; if (d < 0) d = -d; exit !(a != "" && b != "" && d <= t) }'; }
+# close_to A B TOLERANCE: |A - B| <= TOLERANCE.
+close_to() { awk -v a="$1" -v b="$2" -v t="$3" 'BEGIN { d = a - b; if (d < 0) d = -d; exit !(a != "" && b != "" && d <= t) }'; }
 
 # write_solid_shader FILE R G B: every pixel one colour.
 write_solid_shader() {

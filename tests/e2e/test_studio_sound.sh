@@ -32,7 +32,7 @@ check "the sink hears the music (from ${onset} s of the recording)" below 0 "$on
 # match has sound on both sides.
 first=$(music_at "$(awk -v o="$onset" 'BEGIN { print o + 0.3 }')" 40.3)
 at_start=$(awk -v m="$first" 'BEGIN { printf "%.3f", m - 0.3 }')
-check "--at 40: the music starts at 40 s (found $at_start s)" within "$at_start" 40 0.1
+check "--at 40: the music starts at 40 s (found $at_start s)" close_to "$at_start" 40 0.1
 
 # Space: silence within 200 ms of the key reaching the display (xdotool has
 # sent it when it returns).
@@ -42,7 +42,7 @@ sleep 1.5
 # A pause is a long silence; a busy machine's short playback dropouts are not.
 silent=$("$AUDIO_OFFSET_BIN" silence "$rec" "$(awk -v p="$pressed" 'BEGIN { print p - 0.3 }')" 0.3)
 check "Space silences the sink within 200 ms (key at $pressed s, silent from $silent s)" \
-    within "$silent" "$pressed" 0.2
+    close_to "$silent" "$pressed" 0.2
 # Where the music stopped, from where it was before the key.
 before=$(awk -v s="$silent" 'BEGIN { print s - 0.4 }')
 stopped=$(awk -v m="$(music_at "$before" 43)" 'BEGIN { printf "%.3f", m + 0.4 }')
@@ -53,7 +53,7 @@ sleep 1.5
 resumed=$("$AUDIO_OFFSET_BIN" onset "$rec" "$(awk -v s="$silent" 'BEGIN { print s + 0.05 }')")
 restart=$(awk -v m="$(music_at "$(awk -v r="$resumed" 'BEGIN { print r + 0.3 }')" "$stopped")" \
     'BEGIN { printf "%.3f", m - 0.3 }')
-check "Space again resumes where it stopped ($stopped s, resumed at $restart s)" within "$restart" "$stopped" 0.1
+check "Space again resumes where it stopped ($stopped s, resumed at $restart s)" close_to "$restart" "$stopped" 0.1
 
 # Right: one bar (2 s) on, measured as the jump in music time against recording time.
 studio_key Right
@@ -66,7 +66,7 @@ ahead_before=$(awk -v p="$pressed" -v m="$(music_at "$(awk -v p="$pressed" 'BEGI
 ahead_after=$(awk -v p="$pressed" -v m="$(music_at "$(awk -v p="$pressed" 'BEGIN { print p + 0.8 }')" "$guess")" \
     'BEGIN { printf "%.3f", m - (p + 0.8) }')
 jump=$(awk -v a="$ahead_before" -v b="$ahead_after" 'BEGIN { printf "%.3f", b - a }')
-check "Right moves the music 2 s on (moved $jump s)" within "$jump" 2.0 0.1
+check "Right moves the music 2 s on (moved $jump s)" close_to "$jump" 2.0 0.1
 
 studio_key Escape
 wait_demo 20
