@@ -1,6 +1,7 @@
 # Helpers for tessary-studio's end-to-end tests, on top of harness.sh: there
 # TESSARY_BIN is the studio. CAPTURE_BIN is tessary-capture, to compare with,
-# and AUDIO_OFFSET_BIN finds where a recording of the sink lies in the music.
+# AUDIO_OFFSET_BIN finds where a recording of the sink lies in the music, and
+# WINDOW_PIXEL_BIN reads one pixel of a window.
 source "$(dirname "${BASH_SOURCE[0]}")/harness.sh"
 
 : "${CAPTURE_BIN:?CAPTURE_BIN must name tessary-capture}"
@@ -14,7 +15,7 @@ start_studio() {
     shift
     start_demo "$dir" --data "$dir" "$@"
     wait_for_window 30 || return 1
-    xdotool mousemove --window "$(studio_window)" 640 360
+    xdotool mousemove --window "$(studio_window)" 40 100
 }
 
 studio_key() { xdotool key --delay 50 "$@"; }
@@ -25,9 +26,17 @@ grab_window() {
 }
 
 # window_pixel X Y: "R G B" of one pixel of the window, read straight off the
-# display (quicker than a whole grab, for polling).
-window_pixel() {
-    xwd -id "$(studio_window)" -silent | convert xwd:- -crop "1x1+$1+$2" -depth 8 rgb:- | od -An -tu1 | xargs
+# display (quick enough to poll).
+window_pixel() { "${WINDOW_PIXEL_BIN:?}" "$(studio_window)" "$1" "$2"; }
+
+# wait_for_colour X Y R G B SECONDS: until the window's pixel (X, Y) shows
+# that colour (the first frame of a slow start included).
+wait_for_colour() {
+    for _ in $(seq $(($6 * 10))); do
+        near_rgb "$(window_pixel "$1" "$2")" "$3" "$4" "$5" && return 0
+        sleep 0.1
+    done
+    return 1
 }
 
 # wait_for_output PATTERN SECONDS: until the studio's standard output has a

@@ -34,6 +34,7 @@ check "no device: said once" [ "$(grep -c 'running silently' "$dir/stderr")" -eq
 studio_key Escape
 wait_demo 20
 check "no device: exit status 0 (got $DEMO_STATUS)" [ "$DEMO_STATUS" -eq 0 ]
+cp "$dir/stderr" "$WORK/no_device.stderr"
 
 # expect_failure STATUS MESSAGE ARGS...: one line on standard error, that status.
 expect_failure() {

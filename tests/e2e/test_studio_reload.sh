@@ -6,23 +6,20 @@ start_display_and_audio
 
 dir=$(make_data_dir reload)
 write_solid_shader "$dir/tessary.glsl" 1.0 0.0 0.0
-check "window appears" start_studio "$dir" --paused
-sleep 1
-grab_window "$WORK/red.png"
-check "starts red" near_rgb "$(pixel_rgb "$WORK/red.png" 640 500)" 255 0 0
+# A small window: reading it back off the display is the slow part of polling.
+check "window appears" start_studio "$dir" --paused --size 640x360
+check "starts red" wait_for_colour 320 280 255 0 0 20
 
-# seconds_until_green START: polls the window until its middle turns green;
-# the time is taken when the display has been read, before the slower decoding.
+# seconds_until_green START: polls the window until its middle turns green.
 seconds_until_green() {
-    local start=$1 read_at
-    for _ in $(seq 100); do
-        xwd -id "$(studio_window)" -silent >"$WORK/poll.xwd"
-        read_at=$(date +%s.%N)
-        if near_rgb "$(convert "$WORK/poll.xwd" -crop 1x1+640+500 -depth 8 rgb:- | od -An -tu1 | xargs)" 0 255 0; then
-            awk -v a="$start" -v b="$read_at" 'BEGIN { printf "%.2f", b - a }'
+    local start=$1 colour
+    for _ in $(seq 300); do
+        colour=$(window_pixel 320 280)
+        if near_rgb "$colour" 0 255 0; then
+            awk -v a="$start" -v b="$(date +%s.%N)" 'BEGIN { printf "%.2f", b - a }'
             return 0
         fi
-        sleep 0.05
+        sleep 0.01
     done
     echo never
 }
@@ -39,12 +36,12 @@ check "the failure goes to standard error" wait_for_stderr_line 'no_such_colour'
 sleep 1
 check "a broken shader does not end the studio" demo_running
 grab_window "$WORK/broken.png"
-check "the last good picture stays" near_rgb "$(pixel_rgb "$WORK/broken.png" 640 600)" 0 255 0
+check "the last good picture stays" near_rgb "$(pixel_rgb "$WORK/broken.png" 320 300)" 0 255 0
 check "a panel covers the top of it" pixels_differ "$WORK/green.png" "$WORK/broken.png"
 check "standard error quotes the failing line" grep -q 'tessary.glsl:4: .*no_such_colour' "$dir/stderr"
 # The panel is read as a person would: enlarged for OCR, dark text on light.
 check "tesseract reads the panel (package tesseract-ocr)" command -v tesseract
-convert "$WORK/broken.png" -crop 1280x300+0+70 +repage -resize 200% -negate "$WORK/panel.png"
+convert "$WORK/broken.png" -crop 640x200+0+70 +repage -resize 300% -negate "$WORK/panel.png"
 tesseract "$WORK/panel.png" "$WORK/panel" >/dev/null 2>&1
 echo "  OCR of the panel: $(tr '\n' ' ' <"$WORK/panel.txt" | cut -c1-200)"
 check "the panel shows the driver's error" grep -qi 'error' "$WORK/panel.txt"
@@ -53,7 +50,7 @@ check "the panel names line 4" grep -qE '(^|[^0-9])4([^0-9]|$)' "$WORK/panel.txt
 write_solid_shader "$dir/tessary.glsl" 0.0 0.0 1.0
 sleep 1
 grab_window "$WORK/fixed.png"
-check "a good save in place shows" near_rgb "$(pixel_rgb "$WORK/fixed.png" 640 600)" 0 0 255
+check "a good save in place shows" near_rgb "$(pixel_rgb "$WORK/fixed.png" 320 300)" 0 0 255
 check "and the panel is gone" near_rgb "$(pixel_rgb "$WORK/fixed.png" 100 160)" 0 0 255
 
 # The atlas and the music are reloaded when the build writes them again.
