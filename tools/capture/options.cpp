@@ -1,5 +1,7 @@
 #include "options.h"
 
+#include "option_values.h"
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -71,40 +73,6 @@ const char *usage_text(void)
     return USAGE;
 }
 
-static bool parse_double(const std::string &text, double *value)
-{
-    if (text.empty())
-        return false;
-    char *end = nullptr;
-    errno = 0;
-    double v = strtod(text.c_str(), &end);
-    if (errno != 0 || *end != '\0' || !std::isfinite(v))
-        return false;
-    *value = v;
-    return true;
-}
-
-static bool parse_int(const std::string &text, int *value)
-{
-    if (text.empty())
-        return false;
-    char *end = nullptr;
-    errno = 0;
-    long v = strtol(text.c_str(), &end, 10);
-    if (errno != 0 || *end != '\0' || v < -1000000000L || v > 1000000000L)
-        return false;
-    *value = (int)v;
-    return true;
-}
-
-static bool parse_size(const std::string &text, int *width, int *height)
-{
-    size_t x = text.find('x');
-    if (x == std::string::npos)
-        return false;
-    return parse_int(text.substr(0, x), width) && parse_int(text.substr(x + 1), height);
-}
-
 static bool parse_range(const std::string &text, double *first, double *last, double *step)
 {
     size_t a = text.find(':');
@@ -113,8 +81,8 @@ static bool parse_range(const std::string &text, double *first, double *last, do
     size_t b = text.find(':', a + 1);
     if (b == std::string::npos)
         return false;
-    return parse_double(text.substr(0, a), first) && parse_double(text.substr(a + 1, b - a - 1), last) &&
-           parse_double(text.substr(b + 1), step);
+    return parse_number(text.substr(0, a), first) && parse_number(text.substr(a + 1, b - a - 1), last) &&
+           parse_number(text.substr(b + 1), step);
 }
 
 static bool known_preset(const std::string &name)
@@ -290,7 +258,7 @@ bool parse_options(int argc, char **argv, t_options *opt, std::string *error)
         bool ok = true;
         if (name == "--still") {
             ok = set_mode(opt, mode_still, name, error);
-            if (ok && !(parse_double(value, &opt->still_time) && opt->still_time >= 0.0)) {
+            if (ok && !(parse_number(value, &opt->still_time) && opt->still_time >= 0.0)) {
                 *error = "--still needs a time in seconds, finite and 0 or more, not '" + value + "'";
                 return false;
             }
@@ -313,17 +281,17 @@ bool parse_options(int argc, char **argv, t_options *opt, std::string *error)
                 return false;
             }
         } else if (name == "--fps") {
-            if (!parse_int(value, &opt->fps)) {
+            if (!parse_whole(value, &opt->fps)) {
                 *error = "--fps needs a whole number, not '" + value + "'";
                 return false;
             }
         } else if (name == "--duration") {
-            if (!parse_double(value, &opt->duration)) {
+            if (!parse_number(value, &opt->duration)) {
                 *error = "--duration needs a finite number of seconds, not '" + value + "'";
                 return false;
             }
         } else if (name == "--crf") {
-            if (!parse_int(value, &opt->crf)) {
+            if (!parse_whole(value, &opt->crf)) {
                 *error = "--crf needs a whole number, not '" + value + "'";
                 return false;
             }

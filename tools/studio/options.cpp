@@ -1,5 +1,7 @@
 #include "options.h"
 
+#include "option_values.h"
+
 #include "transport.h"
 
 #include <unistd.h>
@@ -47,31 +49,10 @@ const char *studio_usage_text(void)
     return USAGE;
 }
 
-static bool parse_seconds(const std::string &text, double *value)
+// A side of the window in pixels.
+static bool side_fits(int value)
 {
-    if (text.empty())
-        return false;
-    char *end = nullptr;
-    errno = 0;
-    double v = strtod(text.c_str(), &end);
-    if (errno != 0 || *end != '\0' || !std::isfinite(v))
-        return false;
-    *value = v;
-    return true;
-}
-
-static bool parse_side(const std::string &text, int *value)
-{
-    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos || text.size() > 5)
-        return false;
-    *value = atoi(text.c_str());
-    return *value >= 1 && *value <= 16384;
-}
-
-static bool parse_size(const std::string &text, int *width, int *height)
-{
-    size_t x = text.find('x');
-    return x != std::string::npos && parse_side(text.substr(0, x), width) && parse_side(text.substr(x + 1), height);
+    return value >= 1 && value <= 16384;
 }
 
 bool parse_studio_options(int argc, char **argv, t_studio_options *opt, std::string *error)
@@ -117,13 +98,13 @@ bool parse_studio_options(int argc, char **argv, t_studio_options *opt, std::str
             }
             opt->data_dir = value;
         } else if (name == "--at") {
-            if (!parse_seconds(value, &opt->at) || opt->at < 0.0 || opt->at > SHOW_END) {
+            if (!parse_number(value, &opt->at) || opt->at < 0.0 || opt->at > SHOW_END) {
                 char limit[16];
                 snprintf(limit, sizeof limit, "%g", SHOW_END);
                 *error = "--at needs seconds from 0 to " + std::string(limit) + ", not '" + value + "'";
                 return false;
             }
-        } else if (!parse_size(value, &opt->width, &opt->height)) {
+        } else if (!parse_size(value, &opt->width, &opt->height) || !side_fits(opt->width) || !side_fits(opt->height)) {
             *error = "--size needs WxH with each side 1..16384, e.g. 1280x720, not '" + value + "'";
             return false;
         }
