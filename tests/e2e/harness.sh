@@ -215,6 +215,20 @@ wait_demo() {
     DEMO_SECONDS=$(awk -v a="$DEMO_START" -v b="$(date +%s.%N)" 'BEGIN { print b - a }')
 }
 
+# start_tone_show NAME SECONDS: the test picture and a test tone that long in
+# a fresh directory, started, its window up and its player playing.
+# PLAYER_START is when the player started, in `now`'s terms.
+start_tone_show() {
+    local dir
+    dir=$(make_data_dir "$1")
+    write_test_shader "$dir/tessary.glsl"
+    make_music "$dir/music.wav" "$2"
+    start_demo "$dir"
+    check "$1: window appears" wait_for_window 60
+    check "$1: the player plays" wait_for_player "$dir" 30
+    PLAYER_START=$(started_at "$(players_in "$dir" | head -n 1)")
+}
+
 # run_demo DIR SECONDS [ARGS...]: starts the program and waits for it.
 run_demo() {
     local dir=$1 limit=$2

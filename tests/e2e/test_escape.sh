@@ -6,18 +6,6 @@
 source "$(dirname "$0")/harness.sh"
 start_display_and_audio
 
-# start_show NAME SECONDS: the test picture and a tone that long, playing.
-start_show() {
-    local dir
-    dir=$(make_data_dir "$1")
-    write_test_shader "$dir/tessary.glsl"
-    make_music "$dir/music.wav" "$2"
-    start_demo "$dir"
-    check "$1: window appears" wait_for_window 60
-    check "$1: the player plays" wait_for_player "$dir" 30
-    PLAYER_START=$(started_at "$(players_in "$dir" | head -n 1)")
-}
-
 check_normal_end() {
     check "$1: exit status 0 (got $DEMO_STATUS)" [ "$DEMO_STATUS" -eq 0 ]
     check "$1: completion line exactly once" \
@@ -30,7 +18,7 @@ check_normal_end() {
 
 # One Escape: the picture stops, the music plays to its end (30 s, long
 # enough that a busy machine still has the test's checks done before it ends).
-start_show once 30
+start_tone_show once 30
 check "once: frames change while the show runs" picture_moves
 press_escape
 release_escape
@@ -45,7 +33,7 @@ check "once: ends with the 30 s music, not before and not at 130 s (${took}s aft
 check_normal_end once
 
 # Escape twice: the second release stops the 30 s music and ends the run.
-start_show twice 30
+start_tone_show twice 30
 sleep 2
 press_escape
 release_escape

@@ -8,13 +8,7 @@ start_display_and_audio
 # start_show NAME: the test picture and a 30 s tone, playing, with frames
 # coming (the first frame, where the driver compiles the shader, is past).
 start_show() {
-    local dir
-    dir=$(make_data_dir "$1")
-    write_test_shader "$dir/tessary.glsl"
-    make_music "$dir/music.wav" 30
-    start_demo "$dir"
-    check "$1: window appears" wait_for_window 60
-    check "$1: the player plays" wait_for_player "$dir" 30
+    start_tone_show "$1" 30
     check "$1: frames change" picture_moves
 }
 
