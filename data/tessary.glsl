@@ -639,7 +639,7 @@ vec3 mosaic_planet(vec2 uv, float t, float px) {
     vec2 c = uv - vec2(0.0, 0.03);
 
     // backdrop: a nebula in the quad's colours and a sparse star field
-    vec3 back = mix(vec3(0.01, 0.01, 0.03), v_color.rgb * 0.22, smoothstep(1.6, 0.2, length(c)));
+    vec3 back = mix(vec3(0.01, 0.01, 0.03), v_color.rgb * 0.22, 1.0 - smoothstep(0.2, 1.6, length(c)));
     vec2 star_cell = floor(uv * 60.0);
     float star = step(0.985, hash12(star_cell));
     vec2 star_f = fract(uv * 60.0) - 0.5;

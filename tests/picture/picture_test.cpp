@@ -195,6 +195,19 @@ TEST(shader_text, carries_the_shared_timeline) {
     }
 }
 
+TEST(shader_text, smoothstep_edges_rise) {
+    // GLSL leaves smoothstep undefined when the first edge is not below the
+    // second; drivers differ there. Every call with literal edges is checked.
+    static const std::regex call(R"(smoothstep\(\s*(-?[0-9]*\.?[0-9]+)\s*,\s*(-?[0-9]*\.?[0-9]+)\s*,)");
+    std::string text = shader_text();
+    int checked = 0;
+    for (std::sregex_iterator it(text.begin(), text.end(), call), end; it != end; ++it) {
+        EXPECT_LT(std::stod((*it)[1]), std::stod((*it)[2])) << (*it)[0];
+        ++checked;
+    }
+    EXPECT_GT(checked, 0);
+}
+
 TEST(shader_text, text_schedule_is_well_formed) {
     std::vector<text_block> blocks = text_schedule();
     ASSERT_GE(blocks.size(), 3u) << "title, credits and greetings";
