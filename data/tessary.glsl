@@ -565,7 +565,9 @@ vec3 column_city(vec3 ro, vec3 rd, float t, float px, int steps) {
     vec3 n = vec3(0.0, 1.0, 0.0);
     vec3 side_n = vec3(0.0, 1.0, 0.0);
     float h = 0.0;
+    float front_h = 0.0;    // the roof the ray last passed over
     for (int i = 0; i < steps; ++i) {
+        front_h = h;
         h = column_height(cell, phase, row, jump);
         float t_out = min(next.x, next.y);
         if (ro.y + rd.y * t_in < h) {
@@ -622,6 +624,14 @@ vec3 column_city(vec3 ro, vec3 rd, float t, float px, int steps) {
         col += window * vec3(1.0, 0.7, 0.35) * 0.7 * clamp(1.5 - 5.0 * wfw, 0.0, 1.0);
         // the neon of the roof above spills down the top of the wall
         col += neon * 0.3 * max(1.0 - (h - p.y) * 5.0, 0.0);
+        // Where a ray grazes the edge of the roof in front and lands on the
+        // next column's wall, the wall shows only as a sliver. Thinner than
+        // a pixel or two, whether a ray lands on it is down to rounding and
+        // it breaks the roof borders into dotted seams: such slivers, and
+        // the top pixel of every wall, take the border's colour instead.
+        // fv: a pixel's footprint along the wall's height.
+        float fv = hit_t * px / 1.6 * (1.0 + abs(rd.y) / max(abs(dot(rd, n)), 0.05));
+        col = mix(col, neon * (0.8 + 2.5 * k), 1.0 - smoothstep(fv, 2.0 * fv, h - max(front_h, p.y - fv)));
     }
     float fog = exp(-hit_t * 0.15);
     return mix(horizon, col, fog);

@@ -97,6 +97,28 @@ double mean_level(const image &img) {
     return sum / (255.0 * static_cast<double>(img.rgb.size()));
 }
 
+// Rec. 709 luma of a pixel, 0..255.
+double luma(const image &img, int x, int y) {
+    const unsigned char *p = img.at(x, y);
+    return 0.2126 * p[0] + 0.7152 * p[1] + 0.0722 * p[2];
+}
+
+// Pixels in rows [y0, y1) darker by more than `margin` levels than every
+// one of their eight neighbours: the dotted seams a ray that slips through
+// an edge leaves.
+int isolated_dark_pixels(const image &img, int y0, int y1, double margin) {
+    int count = 0;
+    for (int y = std::max(y0, 1); y < std::min(y1, img.height - 1); ++y)
+        for (int x = 1; x + 1 < img.width; ++x) {
+            double darkest_around = 255.0;
+            for (int dy = -1; dy <= 1; ++dy)
+                for (int dx = -1; dx <= 1; ++dx)
+                    if (dx || dy) darkest_around = std::min(darkest_around, luma(img, x + dx, y + dy));
+            count += luma(img, x, y) < darkest_around - margin;
+        }
+    return count;
+}
+
 // One block of the text schedule, as declared in the shader:
 // vec4(first second, last second, band bottom, band top), the band in
 // fractions of the screen height from the bottom.
@@ -319,4 +341,14 @@ TEST(stills, sweep_has_no_broken_pixels_and_no_black_outside_the_fades) {
         }
     }
     EXPECT_EQ(frames, 66);
+}
+
+TEST(stills, city_roof_edges_have_no_dotted_seams) {
+    // Overhead shots, where neighbouring roofs meet along long shared edges.
+    // The far edge (the top third) is left to the full-city check.
+    for (double t : {42.2, 58.1}) {
+        image img = render_still(t, "960x540");
+        ASSERT_FALSE(img.rgb.empty());
+        EXPECT_LT(isolated_dark_pixels(img, img.height / 3, img.height, 24.0), 40) << "at T = " << t;
+    }
 }
