@@ -318,17 +318,92 @@ mat2 rot(float a) {
     return mat2(c, s, -s, c);
 }
 
-// Where the soundtrack has its kick drum: from the build-up to the outro,
-// except the bar before the first drop and the breakdown until its drums
-// roll back in, and the outro's last four bars.
-bool kick_plays(float t) {
-    return (t >= T_BUILD && t < T_THEME - BAR) || (t >= T_THEME && t < T_BREAK) || (t >= T_CLIMAX - 2.0 * BAR && t < T_OUTRO + 4.0 * BAR);
+// ---------------------------------------------------------------- the song
+// Kicks, claps and hits come from the song's own table above, so the picture
+// can never pulse where the song has no drum.
+const float STEP = BAR / 16.0;
+
+int kick_mask(int bar) {
+    return bar >= 0 && bar < 64 ? KICK_STEPS[bar] : 0;
 }
 
-// 1.0 on every kick, decaying until the next one; a soft breath where the
-// drums are silent.
-float kick(float t, float rate) {
-    return decay(rate * fract(t / BEAT)) * (kick_plays(t) ? 1.0 : 0.3);
+int clap_mask(int bar) {
+    return bar >= 0 && bar < 64 ? CLAP_STEPS[bar] : 0;
+}
+
+// The last 16th set in a non-zero mask: a binary search over its bits,
+// a few compares where a loop would pay for every step on every pixel.
+int last_step(int mask) {
+    int s = 0;
+    if (mask >= 256) { s += 8; mask >>= 8; }
+    if (mask >= 16) { s += 4; mask >>= 4; }
+    if (mask >= 4) { s += 2; mask >>= 2; }
+    if (mask >= 2) s += 1;
+    return s;
+}
+
+// Seconds since the latest step set in this bar's mask up to `in_bar`, or
+// else in the bar before's; 1e3 when neither has one.
+float since_step(int now, int before, float in_bar) {
+    int upto = min(int(in_bar / STEP), 15);
+    int m = now & ((2 << upto) - 1);
+    if (m != 0) return in_bar - float(last_step(m)) * STEP;
+    if (before != 0) return in_bar + BAR - float(last_step(before)) * STEP;
+    return 1e3;
+}
+
+// Index of the latest hit at or before t, -1 before the first: the table
+// ascends, so a binary search finds it in seven compares (up to 127 hits).
+int latest_hit(float t) {
+    int i = -1;
+    for (int step = 64; step > 0; step /= 2) {
+        int j = min(i + step, HIT_COUNT - 1);
+        if (i + step < HIT_COUNT && HIT_TIME[j] <= t) i = j;
+    }
+    return i;
+}
+
+// Seconds since the latest hit of `kind` at or before t; 1e3 if none yet.
+float since_hit(int kind, float t) {
+    for (int i = latest_hit(t); i >= 0; --i) {
+        if (HIT_KIND[i] == kind) return t - HIT_TIME[i];
+    }
+    return 1e3;
+}
+
+// The song at this frame, worked out once at the top of main().
+float song_kick = 1e3;     // seconds since the last kick started
+float song_clap = 1e3;     // seconds since the last clap
+float song_hit = 1e3;      // seconds since the latest hit of any kind
+int song_hit_kind = 0;     // and its kind
+
+void follow_song(float t) {
+    float bar = floor(t / BAR);
+    float in_bar = t - bar * BAR;
+    int b = int(bar);
+    song_kick = since_step(kick_mask(b), kick_mask(b - 1), in_bar);
+    song_clap = since_step(clap_mask(b), clap_mask(b - 1), in_bar);
+    int h = latest_hit(t);
+    song_hit = h >= 0 ? t - HIT_TIME[max(h, 0)] : 1e3;
+    song_hit_kind = h >= 0 ? HIT_KIND[max(h, 0)] : 0;
+}
+
+// 1.0 when a kick (clap) starts, decaying at `rate` until the next one.
+float kick(float rate) {
+    return decay(rate * song_kick);
+}
+
+float clap(float rate) {
+    return decay(rate * song_clap);
+}
+
+// How hard the latest hit lands: the drops and the final hit most, the
+// silence and the fade not at all.
+float hit(float rate) {
+    int k = song_hit_kind;
+    float strength = k == HIT_IMPACT || k == HIT_FINAL ? 1.5 : (k == HIT_CRASH || k == HIT_NEW ? 1.0 :
+                     (k == HIT_SILENCE || k == HIT_FADE || k == 0 ? 0.0 : 0.8));
+    return strength * decay(rate * song_hit);
 }
 
 // Cosine palette: smooth hue ramps with few parameters. The cosine is a
@@ -410,6 +485,10 @@ vec3 hex_floor(vec3 ro, vec3 rd, float t, float dusk, float px) {
     float sun8 = pow8(sun);
     sun = sun8 * sun8;
     sky += vec3(1.0, 0.6, 0.3) * (sun * sun * 2.0 + sun8 * 0.25);
+    // the outro's first bar: dusk has just fallen after the climax's blaze,
+    // and the first ring of light carries the crash out over the floor
+    float arrive = dusk > 0.5 ? 0.3 + 0.7 * smoothstep(4.0, 4.0 + BAR, t) : 1.0;
+    sky *= arrive;
     if (rd.y > -0.002) return sky;
 
     float dist = -ro.y / rd.y;
@@ -444,7 +523,8 @@ vec3 hex_floor(vec3 ro, vec3 rd, float t, float dusk, float px) {
     float ring = abs(length(h.zw * HEX - ring_centre) - beat_t * 14.0);
     float pulse = decay(ring * 0.9) * decay(beat_t * 2.5) * alive;
     vec3 glow_col = mix(vec3(0.2, 0.9, 1.0), vec3(1.0, 0.35, 0.15), dusk);
-    col += glow_col * pulse * (0.3 + 1.2 * step(0.8, rnd)) ;
+    col *= arrive;
+    col += glow_col * pulse * (0.3 + 1.2 * step(0.8, rnd)) * (1.0 + 2.0 * (1.0 - arrive));
 
     // the grout glows faintly in the glow colour
     col = mix(col, glow_col * (0.05 + 0.6 * pulse) * alive, grout);
@@ -459,11 +539,19 @@ vec3 hex_floor(vec3 ro, vec3 rd, float t, float dusk, float px) {
 const float TUNNEL_TILES = 24.0;    // tiles around the circumference
 const float TUNNEL_FOCAL = 1.2;
 
+// Distance flown since the build-up began, accelerating towards the drop.
+// The walls' tiles pass at up to 3.7 units a second, 14.1 tiles: under a
+// quarter of a tile per frame at 60 fps, slow enough that they never seem to crawl
+// backwards. The rings and the light carry the rest of the speed.
+float tunnel_travel(float local) {
+    return 2.1 * local + 0.05 * local * local;
+}
+
 vec3 tile_tunnel(vec2 uv, float t, float px) {
     float local = t - T_BUILD;
-    float travel = 3.0 * local + 0.16 * local * local;    // accelerating towards the drop
-    uv = rot(0.15 * local + 0.3 * sway(local * 0.4)) * uv;
-    uv += 0.08 * vec2(sway(local * 0.7), wave(local * 0.5 / TAU));
+    float travel = tunnel_travel(local);
+    uv = rot(0.05 * local + 0.12 * sway(local * 0.4)) * uv;
+    uv += 0.04 * vec2(sway(local * 0.7), wave(local * 0.5 / TAU));
     float r = max(length(uv), 1e-3);
     float ang = atan(uv.y, uv.x + 1e-7);
     float depth = TUNNEL_FOCAL / r;
@@ -483,31 +571,37 @@ vec3 tile_tunnel(vec2 uv, float t, float px) {
     // glaze: a highlight across each tile that slides as the camera moves
     float glaze = max(1.0 - length(f - vec2(0.15, -0.2)) * 1.6, 0.0);
     glaze *= glaze * glaze;
-    vec3 col = base + glaze * 0.12;
+    vec3 col = base + glaze * 0.08;
 
     // lit tiles: a new random set on every bar, growing denser towards the drop
     float bar = floor(t / BAR);
     float lit = step(0.9 - 0.12 * smoothstep(T_BUILD, T_THEME, t), hash12(cell + bar * 7.13));
-    float k = kick(t, 5.0);
-    col += lit * v_color.rgb * (0.5 + 2.5 * k) * (1.0 - 0.8 * edge);
+    float k = kick(5.0);
+    col += lit * v_color.rgb * (0.7 + 0.6 * k) * (1.0 - 0.8 * edge);
 
     // a ring of light runs down the tunnel after each kick
-    float ring = depth - fract(t / BEAT) * 14.0 - 1.0;
-    col += vec3(0.6, 0.8, 1.0) * decay(abs(ring) * 12.0) * 1.2 * k;
+    float ring = depth - min(song_kick, BAR) * 14.0 - 1.0;
+    col += vec3(0.6, 0.8, 1.0) * decay(abs(ring) * 12.0) * 0.8 * k;
     col *= 1.0 - grout * 0.9;
 
     float fog = exp(-depth * 0.1);
-    vec3 far = mix(vec3(0.02, 0.01, 0.04), vec3(2.0), smoothstep(T_THEME - 2.5, T_THEME, t));
+    vec3 far = mix(vec3(0.02, 0.01, 0.04), vec3(0.9, 0.8, 1.0), smoothstep(T_THEME - BAR, T_THEME, t));
     return mix(far, col, fog);
 }
 
 // ---------------------------------------------------------------- main theme: the column city
 // A night city of square columns that rise and fall with the music, traced
-// exactly through the grid cell by cell. Neon roofs flash on the kick and the
-// camera cuts to a new angle every two bars.
-const int CITY_STEPS = 20;
-const float CITY_FAR = 16.0;
+// exactly through the grid cell by cell. Neon roofs flash on the kick, the
+// windows on the claps, and the camera cuts to a new shot every two bars:
+// eight shots, none shown twice. A low moon casts soft shadows over the
+// heightfield and the columns around each point shade its ambient light.
+const int CITY_STEPS = 40;
+const float CITY_FAR = 30.0;        // where the march gives up
+const float CITY_FOG_END = 26.0;    // the haze has swallowed everything by here
 const float CITY_MAX_HEIGHT = 4.0;
+const vec3 CITY_MOON = vec3(-0.52, 0.55, 0.653);    // unit vector to the moon
+const int CITY_SHADOW_TAPS = 10;
+const int CITY_AO_TAPS = 4;
 
 // `phase` moves the swell, `row` picks the diagonal thrown up by the kick.
 float column_height(vec2 cell, float phase, float row, float jump) {
@@ -517,40 +611,70 @@ float column_height(vec2 cell, float phase, float row, float jump) {
     return 0.3 + (0.6 + 0.45 * swell) * (0.4 + 1.2 * rnd) + step(diag, 0.5) * jump;
 }
 
+// The shots: where each starts, how it moves per second and where it looks.
+const vec3 SHOT_FROM[8] = vec3[8](
+    vec3(0.0, 6.0, -4.0), vec3(20.0, 3.6, 9.0), vec3(5.0, 11.0, 5.0), vec3(-6.0, 3.2, 30.0),
+    vec3(3.0, 2.2, 0.0), vec3(0.0, 4.6, 0.0), vec3(4.0, 12.5, 4.0), vec3(0.0, 4.0, 9.0));
+const vec3 SHOT_MOVE[8] = vec3[8](
+    vec3(1.2, 0.0, 2.0), vec3(-1.5, 0.0, 0.0), vec3(0.0, 0.0, 0.6), vec3(2.5, 0.0, -0.8),
+    vec3(0.3, 1.1, 1.4), vec3(2.0, 0.0, 2.0), vec3(0.9, -0.6, 0.5), vec3(0.0, 0.5, -1.8));
+const vec3 SHOT_LOOK[8] = vec3[8](
+    vec3(1.0, -0.9, 2.5), vec3(-2.0, -0.7, 1.2), vec3(0.3, -2.0, 0.8), vec3(1.2, -0.35, -2.0),
+    vec3(0.5, -0.7, 2.0), vec3(1.0, -0.45, 1.0), vec3(-0.6, -2.0, 1.0), vec3(0.4, -0.55, 2.0));
+
 camera city_camera(float t) {
     float local = t - T_THEME;
-    float shot = floor(local / (2.0 * BAR));
+    float shot = clamp(floor(local / (2.0 * BAR)), 0.0, 7.0);
     float in_shot = local - shot * 2.0 * BAR;
-    float s = mod(shot, 4.0);
-    vec3 ro;
-    vec3 ta;
-    if (s < 0.5) {
-        ro = vec3(in_shot * 1.2, 6.0, -4.0 + in_shot * 2.0);
-        ta = ro + vec3(1.0, -0.9, 2.5);
-    } else if (s < 1.5) {
-        ro = vec3(20.0 - in_shot * 1.5, 3.6, 9.0);
-        ta = ro + vec3(-2.0, -0.7, 1.2);
-    } else if (s < 2.5) {
-        ro = vec3(5.0, 11.0, 5.0 + in_shot * 0.6);
-        ta = ro + vec3(0.3, -2.0, 0.8);
-    } else {
-        ro = vec3(-6.0 + in_shot * 2.5, 3.2, 30.0 - in_shot * 0.8);
-        ta = ro + vec3(1.2, -0.35, -2.0);
-    }
+    int k = int(shot);
+    vec3 ro = SHOT_FROM[k] + SHOT_MOVE[k] * 1.5 * in_shot;
+    vec3 ta = ro + SHOT_LOOK[k];
     ro.xz += shot * vec2(17.0, 23.0);
     ta.xz += shot * vec2(17.0, 23.0);
-    return camera(ro, ta, 0.04 * sway(local), 1.6);
+    return camera(ro, ta, 0.04 * sway(local) + 0.05 * (shot - 3.5) / 3.5, 1.6);
+}
+
+// Moonlight reaching p: the light's ray is sampled over the roofs, and the
+// closest it passes over a column, for its distance, sets the penumbra.
+float city_shadow(vec3 p, float phase, float row, float jump, int taps) {
+    float lit = 1.0;
+    float s = 0.12;
+    for (int i = 0; i < taps; ++i) {
+        vec3 q = p + CITY_MOON * s;
+        if (q.y > CITY_MAX_HEIGHT + jump) break;
+        float h = column_height(floor(q.xz), phase, row, jump);
+        lit = min(lit, clamp(0.5 + 3.0 * (q.y - h) / s, 0.0, 1.0));
+        s += 0.22 + 0.25 * s;
+    }
+    return lit;
+}
+
+// Share of the sky open above p: in four directions across the open
+// half-space, how high the neighbouring column rises over p.
+float city_ao(vec3 p, vec3 n, float phase, float row, float jump, int taps) {
+    vec2 base = n.y > 0.5 ? vec2(0.7071, 0.7071) : n.xz;
+    float spread = n.y > 0.5 ? 1.5708 : 0.6;
+    vec2 from = p.xz + n.xz * 0.02;
+    float open = 0.0;
+    for (int i = 0; i < taps; ++i) {
+        vec2 dir = rot((float(i) - 1.5) * spread) * base;
+        float h = column_height(floor(from + dir * 0.8), phase, row, jump);
+        float rise = max((h - p.y) / 0.8, 0.0);
+        open += 1.0 - rise * inversesqrt(1.0 + rise * rise);
+    }
+    return taps > 0 ? open / float(taps) : 1.0;
 }
 
 vec3 column_city(vec3 ro, vec3 rd, float t, float px, int steps) {
     float local = t - T_THEME;
-    float k = kick(t, 6.0);
-    float jump = 1.4 * kick(t, 4.0);
+    float k = kick(6.0);
+    float jump = 2.0 * kick(4.0);
     float phase = fract(t * 0.2);
     float row = mod(floor(t / BEAT) * 3.0, 11.0);
 
     vec3 horizon = vec3(0.05, 0.016, 0.075);
     vec3 sky = mix(horizon, vec3(0.0, 0.005, 0.02), smoothstep(-0.05, 0.4, rd.y));
+    sky += vec3(0.6, 0.7, 1.0) * pow32(max(dot(rd, CITY_MOON), 0.0)) * 0.5;
 
     // walk the grid cell by cell, starting where the ray comes down to the
     // tallest roof: above it there is nothing to hit
@@ -594,34 +718,38 @@ vec3 column_city(vec3 ro, vec3 rd, float t, float px, int steps) {
             side_n = vec3(0.0, 0.0, -stp.y);
         }
     }
-    if (hit_t < 0.0) return sky;
+    bool hit = hit_t >= 0.0;
+    hit_t = hit ? hit_t : CITY_FOG_END;
 
     vec3 p = ro + rd * hit_t;
-    vec3 light = normalize(vec3(0.6, 0.8, 0.3));
+    // shadows and ambient light only where the ray found a column
+    float lit = city_shadow(p + n * 0.01, phase, row, jump, hit ? CITY_SHADOW_TAPS : 0);
+    float open = city_ao(p, n, phase, row, jump, hit ? CITY_AO_TAPS : 0);
     float rnd = hash12(cell + 0.5);
-    vec3 base = palette(rnd * 0.5, vec3(0.06), vec3(0.04), vec3(1.0), vec3(0.6, 0.4, 0.2));
-    float dif = max(dot(n, light), 0.0);
+    vec3 base = palette(rnd * 0.5, vec3(0.07), vec3(0.04), vec3(1.0), vec3(0.6, 0.4, 0.2));
+    vec3 moon = vec3(0.75, 0.82, 1.0) * 1.3 * max(dot(n, CITY_MOON), 0.0) * lit;
+    vec3 ambient = vec3(0.16, 0.1, 0.24) * open;
     vec3 col;
     float fw = px * hit_t / 1.6 * 1.5;
     vec3 neon = palette(rnd * 0.35 + 0.5 + 0.01 * local, vec3(0.5), vec3(0.5), vec3(1.0), vec3(0.0, 0.33, 0.67));
+    vec3 neon_lit = neon * (0.8 + 2.2 * k);
     if (n.y > 0.5) {
         // roof: an emissive tile border, brighter on the kick
         vec2 f = abs(fract(p.xz) - 0.5);
         float e = max(f.x, f.y);
         float border = smoothstep(0.41 - fw, 0.41 + fw, e);
         float inner = e * e * 4.0;
-        col = base * (0.3 + dif) + neon * inner * 0.25 * (1.0 + 2.0 * k);
-        col = mix(col, neon * (0.8 + 2.5 * k), border);
+        col = base * (ambient + moon) + neon * inner * 0.25 * (1.0 + 2.0 * k) * open;
+        col = mix(col, neon_lit, border);
     } else {
-        // walls: darker towards the street, rows of warm windows
-        float ao = clamp(p.y / max(h, 0.1), 0.0, 1.0);
-        col = base * (0.2 + dif) * (0.2 + 0.8 * ao);
+        // walls: rows of warm windows that light up on every clap
+        col = base * (ambient + moon);
         vec2 wpos = vec2(p.x + p.z, p.y) * vec2(4.0, 5.0);
         vec2 wf = abs(fract(wpos) - 0.5);
         float wfw = fw * 5.0;
         float window = step(max(wf.x, wf.y), 0.25) * step(0.65, hash12(floor(wpos) + cell * 13.0));
         // windows fade to their average before they get small enough to shimmer
-        col += window * vec3(1.0, 0.7, 0.35) * 0.7 * clamp(1.5 - 5.0 * wfw, 0.0, 1.0);
+        col += window * vec3(1.0, 0.7, 0.35) * (0.6 + 2.4 * clap(7.0)) * clamp(1.5 - 5.0 * wfw, 0.0, 1.0);
         // the neon of the roof above spills down the top of the wall
         col += neon * 0.3 * max(1.0 - (h - p.y) * 5.0, 0.0);
         // Where a ray grazes the edge of the roof in front and lands on the
@@ -631,43 +759,40 @@ vec3 column_city(vec3 ro, vec3 rd, float t, float px, int steps) {
         // the top pixel of every wall, take the border's colour instead.
         // fv: a pixel's footprint along the wall's height.
         float fv = hit_t * px / 1.6 * (1.0 + abs(rd.y) / max(abs(dot(rd, n)), 0.05));
-        col = mix(col, neon * (0.8 + 2.5 * k), 1.0 - smoothstep(fv, 2.0 * fv, h - max(front_h, p.y - fv)));
+        col = mix(col, neon_lit, 1.0 - smoothstep(fv, 2.0 * fv, h - max(front_h, p.y - fv)));
     }
-    float fog = exp(-hit_t * 0.15);
-    return mix(horizon, col, fog);
+    // the haze thickens with distance and has taken everything by its end,
+    // so where the march stops there is no edge to see
+    float fog = exp(-hit_t * 0.1) * (1.0 - smoothstep(0.6 * CITY_FOG_END, CITY_FOG_END, hit_t));
+    return hit ? mix(horizon, col, fog) : sky;
 }
 
 // ---------------------------------------------------------------- breakdown: the mosaic planet
-// A slowly turning sphere tiled like a cube-mapped mosaic, floating in a
-// nebula that is tinted by the quad's corner colours.
+// A ringed planet tiled like a cube-mapped mosaic, high in the frame so the
+// greetings below stay clear of it. The camera drifts past, so planet and
+// rings slide over the stars and the nebula, which is tinted by the quad's
+// corner colours. The rings light up when the lead returns, the
+// glowing tiles pulse with the kick when it rolls back in, and over the
+// last bar the camera pushes in towards the drop.
 const float PLANET_TILES = 7.0;    // tiles along each cube face
+const float PLANET_RADIUS = 2.2;
+const vec3 PLANET_SUN = vec3(-0.848, 0.3, 0.436);    // unit vector to the light
 
-vec3 mosaic_planet(vec2 uv, float t, float px) {
+camera planet_camera(float t) {
     float local = t - T_BREAK;
-    float breath = 1.0 + 0.03 * kick(t, 3.0) * step(0.5, mod(floor(t / BEAT), 2.0));
-    float radius = 0.62 * breath;
-    vec2 c = uv - vec2(0.0, 0.03);
+    vec3 ro = vec3(-3.5 + local * 0.55, -0.4 + 0.05 * local, -9.5 + 0.1 * local);
+    vec3 ta = vec3(0.4, -2.4, 0.0);
+    // over the last bar the camera pushes in, fastest into the silence
+    float push = smoothstep(T_CLIMAX - BAR, T_CLIMAX - BEAT, t);
+    ro = mix(ro, vec3(0.0, -0.8, -6.5), push * push);
+    return camera(ro, ta, 0.06 * sway(local * 0.2), 1.6);
+}
 
-    // backdrop: a nebula in the quad's colours and a sparse star field
-    vec3 back = mix(vec3(0.01, 0.01, 0.03), v_color.rgb * 0.22, 1.0 - smoothstep(0.2, 1.6, length(c)));
-    vec2 star_cell = floor(uv * 60.0);
-    float star = step(0.985, hash12(star_cell));
-    vec2 star_f = fract(uv * 60.0) - 0.5;
-    back += star * decay(dot(star_f, star_f) * 40.0) * vec3(0.8, 0.85, 1.0) * (0.5 + 0.5 * sway(local * 2.0 + hash12(star_cell + 3.0) * TAU));
-
-    float r2 = dot(c, c);
-    // soft atmosphere halo just outside the disc
-    float rr = sqrt(r2);
-    back += vec3(0.3, 0.5, 1.0) * 0.5 * decay(max(rr - radius, 0.0) * 14.0) * smoothstep(radius - 0.01, radius + 0.01, rr);
-    if (r2 >= radius * radius) return back;
-
-    // orthographic-ish sphere: the disc's depth gives the normal
-    float z = sqrt(max(radius * radius - r2, 0.0));
-    vec3 n = vec3(c, z) / radius;
+// Colour of the mosaic at unit sphere point n, turned by the planet's spin.
+vec3 planet_surface(vec3 n, vec3 rd, float t, float px_r) {
     vec3 q = n;
-    q.xz = rot(local * 0.25) * q.xz;
-    q.yz = rot(0.5 + 0.1 * sway(local * 0.3)) * q.yz;
-
+    q.xz = rot(t * 0.3) * q.xz;
+    q.yz = rot(0.35) * q.yz;
     vec3 a = abs(q);
     vec2 face;
     float face_id;
@@ -685,32 +810,106 @@ vec3 mosaic_planet(vec2 uv, float t, float px) {
     vec2 tile = floor(g);
     vec2 f = fract(g) - 0.5;
     float rnd = hash12(tile + face_id * 17.0);
-    float fw = px / radius * PLANET_TILES * 1.2 / max(n.z, 0.15);
+    float facing = max(-dot(n, rd), 0.15);
+    float fw = px_r * PLANET_TILES * 1.2 / facing;
     float edge = max(abs(f.x), abs(f.y));
     float grout = smoothstep(0.42 - fw, 0.42 + fw, edge);
 
-    vec3 light = normalize(vec3(-0.6, 0.5, 0.7));
-    float dif = max(dot(n, light), 0.0);
+    float dif = max(dot(n, PLANET_SUN), 0.0);
     vec3 base = palette(rnd * 0.4 + 0.05 * face_id, vec3(0.4, 0.4, 0.5), vec3(0.3, 0.25, 0.35), vec3(1.0), vec3(0.55, 0.45, 0.3));
-    vec3 col = base * (0.04 + dif);
-    vec3 hv = safe_normalize(light + vec3(0.0, 0.0, 1.0));
-    col += pow32(max(dot(n, hv), 0.0)) * 0.4 * (1.0 - grout);
-    // a few tiles glow on every other beat, the set changing with the bar
-    float glow_set = step(0.9, hash12(tile * 1.7 + face_id + floor(t / BAR)));
-    col += glow_set * vec3(0.3, 0.8, 1.0) * (0.4 + 1.2 * kick(t, 2.5));
+    vec3 col = base * (0.03 + 1.3 * dif);
+    vec3 hv = safe_normalize(PLANET_SUN - rd);
+    col += pow32(max(dot(n, hv), 0.0)) * 0.5 * (1.0 - grout) * step(0.0, dot(n, PLANET_SUN));
+    // a few tiles glow, most on the night side; the set changes every bar
+    float glow_set = step(0.86, hash12(tile * 1.7 + face_id + floor(t / BAR)));
+    float night = 1.0 - smoothstep(-0.1, 0.3, dot(n, PLANET_SUN));
+    col += glow_set * vec3(0.3, 0.8, 1.0) * (0.15 + 0.6 * night) * (1.0 + 2.5 * kick(3.0));
     col = mix(col, vec3(0.01), grout);
-    float rim = 1.0 - n.z;
-    col += vec3(0.25, 0.45, 1.0) * rim * rim * rim * 0.8;
+    float rim = 1.0 - facing;
+    col += vec3(0.25, 0.45, 1.0) * rim * rim * rim * 0.9;
+    return col;
+}
+
+vec3 mosaic_planet(vec3 ro, vec3 rd, float t, float px) {
+    float local = t - T_BREAK;
+    // backdrop: a nebula in the quad's colours around the planet, and stars
+    vec3 back = mix(vec3(0.012, 0.012, 0.03), v_color.rgb * 0.2, 1.0 - smoothstep(0.2, 1.3, length(rd.xy - vec2(0.05, 0.1))));
+    vec2 star_uv = rd.xy / (1.2 + rd.z) * 90.0;
+    vec2 star_cell = floor(star_uv);
+    vec2 star_f = fract(star_uv) - 0.5;
+    float star = step(0.985, hash12(star_cell));
+    back += star * decay(dot(star_f, star_f) * 40.0) * vec3(0.8, 0.85, 1.0) * (0.5 + 0.5 * sway(local * 2.0 + hash12(star_cell + 3.0) * TAU));
+    // the rings: a tilted disc through the planet's centre
+    vec3 ring_n = normalize(vec3(0.12, 1.0, -0.16));
+    float ring_d = -dot(ro, ring_n) / dot(rd, ring_n);
+    vec3 rp = ro + rd * ring_d;
+    float rr = length(rp) / PLANET_RADIUS;
+    float bands = smoothstep(1.35, 1.45, rr) * (1.0 - smoothstep(2.2, 2.35, rr)) * (0.55 + 0.45 * wave(rr * 5.3) * wave(rr * 1.7 + 0.2));
+    // lit by the sun except in the planet's shadow
+    vec3 sp = rp - PLANET_SUN * dot(rp, PLANET_SUN);
+    float in_shadow = step(0.0, -dot(rp, PLANET_SUN)) * (1.0 - smoothstep(PLANET_RADIUS * 0.97, PLANET_RADIUS * 1.03, length(sp)));
+    float lead = smoothstep(72.0, 72.6, t);
+    vec3 ring_col = mix(vec3(0.55, 0.45, 0.35), vec3(0.5, 0.8, 1.0), lead) * (0.25 + 0.75 * (1.0 - in_shadow));
+    ring_col *= 1.0 + lead * (0.6 + 3.0 * decay(3.0 * (t - 72.0)));
+    float ring_a = ring_d > 0.0 ? bands * 0.85 : 0.0;
+
+    // the planet itself
+    float b = dot(ro, rd);
+    float c2 = dot(ro, ro) - PLANET_RADIUS * PLANET_RADIUS;
+    float disc = b * b - c2;
+    float hit_d = -b - sqrt(max(disc, 0.0));
+    vec3 col = back;
+    // atmosphere: a soft halo outside the limb
+    float miss = sqrt(max(dot(ro, ro) - b * b, 0.0)) / PLANET_RADIUS;
+    col += vec3(0.3, 0.5, 1.0) * 0.55 * decay(max(miss - 1.0, 0.0) * 18.0) * step(1.0, miss);
+    bool on_planet = disc > 0.0 && hit_d > 0.0;
+    vec3 n = normalize(ro + rd * max(hit_d, 0.0));
+    vec3 surface = planet_surface(n, rd, t, px / (1.6 * max(hit_d, 1.0)) * hit_d / PLANET_RADIUS);
+    col = on_planet ? surface : col;
+    // rings in front of the planet cover it, behind it they are hidden
+    bool ring_front = !on_planet || ring_d < hit_d;
+    col = mix(col, ring_col, ring_front ? ring_a : 0.0);
     return col;
 }
 
 // ---------------------------------------------------------------- climax: the crystal nave
 // Ray-marched folded boxes repeated down an endless nave; every bar folds
-// them differently and turns the camera, every kick flashes the light strips.
+// them differently, every kick flashes the light strips, every clap the
+// rims. Each 8-bar phrase brings something new:
+//   80-88   the nave: straight, lit by a high key light, soft shadows
+//   88-96   the spiral: the nave twists and its boxes thin into blades
+//   96-104  the lantern: the camera leaves the axis and corkscrews, a light
+//           carried ahead of it throws moving shadows
+//   104-112 the gate: a blaze at the far end, lighting the boxes from behind
 const int NAVE_STEPS = 24;
+const int NAVE_SHADOW_STEPS = 10;
+const int NAVE_AO_TAPS = 2;
 const float NAVE_FAR = 18.0;
 const float NAVE_PERIOD = 3.0;     // z spacing of the repeated arches
-const float NAVE_RADIUS = 3.25;    // the boxes reach 3.14 from the axis, plus the loose cos/sin of the fold
+const float NAVE_RADIUS = 3.4;     // the boxes stay within this of the axis, plus the loose cos/sin of the fold
+
+// What the phrase changes: the twist per unit of z, the box size and its
+// offset from the axis, the strips' hue, and the light.
+struct nave_look {
+    float twist;
+    vec3 size;
+    vec2 offset;
+    float hue;
+    vec3 haze;       // colour of the haze, before the strip tint
+    float lantern;   // 1: a point light ahead of the camera instead of the key
+    float gate;      // 1: a blaze at the far end, the light coming towards us
+};
+
+const float NAVE_TWIST[4] = float[4](0.0, 0.22, 0.05, 0.1);
+const vec3 NAVE_SIZE[4] = vec3[4](vec3(0.35, 1.1, 0.32), vec3(0.12, 1.45, 0.55), vec3(0.5, 0.75, 0.6), vec3(0.3, 1.2, 0.3));
+const vec2 NAVE_OFFSET[4] = vec2[4](vec2(2.0, 0.9), vec2(1.9, 1.0), vec2(2.1, 1.2), vec2(2.0, 0.9));
+const float NAVE_HUE[4] = float[4](0.85, 0.1, 0.55, 0.15);
+const vec3 NAVE_HAZE[4] = vec3[4](vec3(0.05, 0.03, 0.07), vec3(0.08, 0.045, 0.02), vec3(0.015, 0.04, 0.07), vec3(0.045, 0.03, 0.016));
+
+nave_look nave_phrase(float t) {
+    int i = int(clamp(floor((t - T_CLIMAX) / (4.0 * BAR)), 0.0, 3.0));
+    return nave_look(NAVE_TWIST[i], NAVE_SIZE[i], NAVE_OFFSET[i], NAVE_HUE[i], NAVE_HAZE[i], i == 2 ? 1.0 : 0.0, i == 3 ? 1.0 : 0.0);
+}
 
 float box(vec3 p, vec3 b) {
     vec3 d = abs(p) - b;
@@ -718,25 +917,40 @@ float box(vec3 p, vec3 b) {
 }
 
 // Returns distance in x and the distance to the light strips in y.
-vec2 nave_map(vec3 p, mat2 fold) {
+vec2 nave_map(vec3 p, mat2 fold, nave_look look) {
+    p.xy = rot(look.twist * p.z) * p.xy;
     p.z = mod(p.z, NAVE_PERIOD) - 0.5 * NAVE_PERIOD;
     p.xy = abs(p.xy);
     if (p.y > p.x) p.xy = p.yx;
     p.xy = fold * p.xy;
-    p.xy = abs(p.xy) - vec2(2.0, 0.9);
-    float body = box(p, vec3(0.35, 1.1, 0.32)) - 0.04;
+    p.xy = abs(p.xy) - look.offset;
+    // the twist bends the boxes, so the field is only a bound: step shorter
+    float body = (box(p, look.size) - 0.04) * (1.0 - 0.5 * look.twist);
     // the strip only needs a bound: the largest axis distance never overshoots
-    vec3 s = abs(p - vec3(-0.36, 0.0, 0.0)) - vec3(0.02, 1.0, 0.03);
+    vec3 s = abs(p - vec3(-look.size.x - 0.01, 0.0, 0.0)) - vec3(0.02, look.size.y - 0.1, 0.03);
     float strip = max(s.x, max(s.y, s.z));
     return vec2(min(body, strip), strip);
 }
 
-// Every bar turns the camera to a new roll, every kick punches the lens in.
 camera nave_camera(float t) {
     float local = t - T_CLIMAX;
-    vec3 ro = vec3(0.0, 0.0, local * 5.0);
+    nave_look look = nave_phrase(t);
+    vec3 ro = vec3(0.0, 0.0, local * 6.0);
     vec3 ta = ro + vec3(0.2 * sway(local * 0.5), 0.15 * wave(local * 0.4 / TAU), 1.0);
-    return camera(ro, ta, floor(local / BAR) * 0.9 + local * 0.15, 1.4 - 0.15 * kick(t, 5.0));
+    float roll = floor(local / BAR) * 0.9 + local * 0.15;
+    if (look.lantern > 0.5) {
+        // corkscrew around the axis, looking back at it ahead
+        float a = local * 0.9;
+        ro.xy = 1.15 * vec2(sway(a), wave(a / TAU));
+        ta = vec3(0.0, 0.0, ro.z + 2.5);
+        roll = -a;
+    }
+    if (look.gate > 0.5) {
+        ro.z = 24.0 * 6.0 + (local - 24.0) * 4.0;
+        ta = ro + vec3(0.0, 0.12, 1.0);
+        roll = local * 0.1;
+    }
+    return camera(ro, ta, roll, 1.4 - 0.15 * kick(5.0));
 }
 
 // sign() that never returns 0, so a gradient is not lost on a mirror plane.
@@ -746,8 +960,11 @@ vec3 sign_nz(vec3 v) {
 
 // Surface normal of the boxes: the box gradient taken in the folded frame and
 // carried back through the same folds by hand. Costs a few multiplies where
-// central differences would cost four more map reads.
-vec3 nave_normal(vec3 p, mat2 fold) {
+// central differences would cost four more map reads. The twist is undone
+// by its turn alone, which is close enough for shading.
+vec3 nave_normal(vec3 p, mat2 fold, nave_look look) {
+    mat2 twist = rot(look.twist * p.z);
+    p.xy = twist * p.xy;
     p.z = mod(p.z, NAVE_PERIOD) - 0.5 * NAVE_PERIOD;
     vec3 s1 = sign_nz(p);
     p.xy = abs(p.xy);
@@ -755,8 +972,8 @@ vec3 nave_normal(vec3 p, mat2 fold) {
     if (swap) p.xy = p.yx;
     p.xy = fold * p.xy;
     vec3 s2 = sign_nz(p);
-    p.xy = abs(p.xy) - vec2(2.0, 0.9);
-    vec3 d = abs(p) - vec3(0.35, 1.1, 0.32);
+    p.xy = abs(p.xy) - look.offset;
+    vec3 d = abs(p) - look.size;
     vec3 g = max(d, 0.0);
     // inside the core (only on an overshoot): the nearest face
     if (dot(g, g) < 1e-12) g = step(vec3(max(d.x, max(d.y, d.z))), d);
@@ -765,34 +982,69 @@ vec3 nave_normal(vec3 p, mat2 fold) {
     g.xy = g.xy * fold;    // the transpose undoes the turn
     if (swap) g.xy = g.yx;
     g.xy *= s1.xy;
+    g.xy = g.xy * twist;
     return safe_normalize(g);
 }
 
+// Soft shadow towards a light `far` away along `l`: the closest the ray
+// passes any box, for its distance, sets the penumbra.
+float nave_shadow(vec3 p, vec3 l, float far, mat2 fold, nave_look look, int steps) {
+    float lit = 1.0;
+    float s = 0.08;
+    for (int i = 0; i < steps; ++i) {
+        float d = nave_map(p + l * s, fold, look).x;
+        lit = min(lit, 10.0 * d / s);
+        s += clamp(d, 0.05, 0.8);
+        if (lit < 0.02 || s > far) break;
+    }
+    return clamp(lit, 0.0, 1.0);
+}
+
+// Ambient occlusion: how much of a few steps along the normal is free.
+float nave_ao(vec3 p, vec3 n, mat2 fold, nave_look look, int taps) {
+    float occ = 0.0;
+    float w = 1.0;
+    for (int i = 0; i < taps; ++i) {
+        float h = 0.15 + 0.4 * float(i);
+        occ += w * max(h - nave_map(p + n * h, fold, look).x, 0.0) / h;
+        w *= 0.6;
+    }
+    return clamp(1.0 - 0.7 * occ, 0.0, 1.0);
+}
+
 // Lit colour of the box surface at p, fogged by its distance along the ray.
-vec3 nave_shade(vec3 ro, vec3 rd, float at, float strip, mat2 fold, vec3 strip_col, vec3 haze, float k) {
+vec3 nave_shade(vec3 ro, vec3 rd, float at, float strip, mat2 fold, nave_look look, vec3 strip_col, vec3 haze, float k, float c, int taps) {
     vec3 p = ro + rd * at;
-    vec3 n = nave_normal(p, fold);
+    vec3 n = nave_normal(p, fold, look);
+    p += n * 0.01;
     float facing = max(dot(n, -rd), 0.0);
-    // one occlusion tap along the normal darkens the creases between boxes
-    float ao = clamp(nave_map(p + n * 0.3, fold).x / 0.3, 0.0, 1.0);
-    vec3 key = normalize(vec3(0.35, 0.55, -1.0));
+    // the key light, or the lantern carried ahead of the camera
+    vec3 lamp = ro + vec3(0.0, 0.0, 3.0) - p;
+    float lamp_d = length(lamp);
+    vec3 key = look.lantern > 0.5 ? lamp / lamp_d : normalize(vec3(0.35, 0.55, look.gate > 0.5 ? 1.0 : -0.6));
+    float reach = look.lantern > 0.5 ? lamp_d : 6.0;
+    float falloff = look.lantern > 0.5 ? 6.0 / (1.0 + lamp_d * lamp_d) : 1.0;
     float dif = max(dot(n, key), 0.0);
-    vec3 base = vec3(0.09, 0.095, 0.11) + strip_col * 0.3;
-    vec3 col = base * (0.12 + 0.5 * dif + 0.25 * facing) * (0.3 + 0.7 * ao);
+    float lit = nave_shadow(p, key, reach, fold, look, dif > 0.0 ? NAVE_SHADOW_STEPS : 0);
+    float ao = nave_ao(p, n, fold, look, taps);
+    vec3 base = vec3(0.11, 0.115, 0.13) + strip_col * 0.25;
+    vec3 col = base * ((0.2 + 0.2 * facing) * ao * (min(haze, vec3(0.07)) * 6.0 + 0.15) + 1.6 * dif * lit * falloff);
     // a tight highlight from the key light catches the bevels
-    col += vec3(0.9, 0.92, 1.0) * pow32(max(dot(n, safe_normalize(key - rd)), 0.0)) * 0.6 * ao;
-    // a rim in the strip colour where the faces turn away, brighter on the kick
+    col += vec3(0.9, 0.92, 1.0) * pow32(max(dot(n, safe_normalize(key - rd)), 0.0)) * 0.8 * lit * falloff;
+    // a rim in the strip colour where the faces turn away, brighter on the kick and the clap
     float rim = 1.0 - facing;
-    col += strip_col * rim * rim * rim * (0.25 + 0.5 * k) * ao;
+    col += mix(strip_col, vec3(1.0, 0.85, 0.6), c) * rim * rim * rim * (0.3 + 0.6 * k + 1.2 * c) * ao;
     col += strip_col * decay(strip * 12.0) * (0.8 + 3.0 * k);
-    return mix(haze, col, exp(-at * 0.16));
+    return mix(haze, col, exp(-at * 0.14));
 }
 
 vec3 crystal_nave(vec3 ro, vec3 rd, float t, float px, int steps) {
     float local = t - T_CLIMAX;
     float bar = floor(local / BAR);
+    nave_look look = nave_phrase(t);
     mat2 fold = rot(0.25 + 0.35 * hash12(vec2(bar, 3.0)));
-    float k = kick(t, 5.0);
+    float k = kick(5.0);
+    float c = clap(8.0);
 
     float dist = 0.0;
     float glow = 0.0;
@@ -810,7 +1062,7 @@ vec3 crystal_nave(vec3 ro, vec3 rd, float t, float px, int steps) {
     float prev_strip = 1.0;
     for (int i = 0; i < steps; ++i) {
         vec3 q = ro + rd * dist;
-        m = nave_map(q, fold);
+        m = nave_map(q, fold, look);
         glow += 0.015 / (0.02 + m.y * m.y);
         eps = 0.004 * dist + 0.002;
         float gap = (m.x - eps) / (0.75 * px * dist + 1e-4);
@@ -830,8 +1082,10 @@ vec3 crystal_nave(vec3 ro, vec3 rd, float t, float px, int steps) {
         }
         dist += m.x * 0.95;
     }
-    vec3 strip_col = palette(bar * 0.13 + 0.1, vec3(0.5), vec3(0.5), vec3(1.0), vec3(0.0, 0.33, 0.67));
-    vec3 haze = strip_col * 0.012 * (1.0 + 1.5 * k);
+    vec3 strip_col = palette(look.hue + bar * 0.04, vec3(0.5), vec3(0.5), vec3(1.0), vec3(0.0, 0.33, 0.67));
+    // the haze: brighter down the nave's axis, where the light comes from
+    float axis = pow8(max(rd.z, 0.0));
+    vec3 haze = look.haze * (1.0 + 1.5 * k) + strip_col * 0.02 + mix(strip_col, vec3(1.0, 0.9, 0.7), look.gate) * axis * (0.08 + 0.15 * look.gate);
     // Only a converged march is a surface. A ray that runs out of steps
     // grazing a row of boxes is background: shading where it happened to
     // stop is what scalloped the far silhouettes.
@@ -846,7 +1100,7 @@ vec3 crystal_nave(vec3 ro, vec3 rd, float t, float px, int steps) {
     vec3 col = haze;
     for (int pass = first; pass < last; ++pass) {
         bool edge = pass == 1;
-        vec3 lit = nave_shade(ro, rd, edge ? near_dist : dist, edge ? near_strip : m.y, fold, strip_col, haze, k);
+        vec3 lit = nave_shade(ro, rd, edge ? near_dist : dist, edge ? near_strip : m.y, fold, look, strip_col, haze, k, c, steps > 0 ? NAVE_AO_TAPS : 0);
         col = mix(col, lit, edge ? cover : 1.0);
     }
     col += strip_col * glow * 0.006 * (0.4 + 1.6 * k);
@@ -866,10 +1120,11 @@ const int SCENE_DUSK   = 5;   // outro: the floor again
 
 // Hand-overs: the screen is cut into square tiles that switch to the next
 // scene one after another over the last bar of a section, each flashing as it
-// turns: from the centre out into the tunnel, in diagonal bands (one per beat)
-// into the breakdown, in rings (one per beat) into the climax. The drops into
-// the main theme and the outro are hard cuts on a white flash instead. One
-// piece of code serves them all; only the order of the tiles changes.
+// turns: from the centre out into the tunnel, in diagonal bands (one per
+// beat) into the breakdown. The drops cut on their downbeat: into the main
+// theme, into the climax after the held beat of silence, and into the outro,
+// where the dusk floor's first ring of light carries the crash. One piece of
+// code serves them all; only the order of the tiles changes.
 vec3 show(vec2 uv, float t, float px) {
     int from = SCENE_FLOOR;
     float boundary = T_BUILD;
@@ -886,8 +1141,7 @@ vec3 show(vec2 uv, float t, float px) {
     } else if (t >= T_BREAK) {
         from = SCENE_PLANET;
         boundary = T_CLIMAX;
-        order_by = vec3(1.25, 0.0, 0.0);
-        on_beats = 1.0;
+        wipe = 0.0;
     } else if (t >= T_THEME) {
         from = SCENE_CITY;
         boundary = T_BREAK;
@@ -907,14 +1161,11 @@ vec3 show(vec2 uv, float t, float px) {
     float turn = boundary - wipe + order * wipe;
     int scene = t >= turn ? from + 1 : from;
 
+    // a turning tile flashes along its edges
     vec3 flash = vec3(0.0);
-    float since_turn = t - turn;
-    if (t >= turn) flash = vec3(0.6, 0.85, 1.0) * decay(since_turn * 6.0) * (0.3 + 2.0 * smoothstep(0.4, 0.5, max(f.x, f.y)));
-    // the hard cuts: a white flash that fades over the first beats
-    float since_cut = t < T_OUTRO ? t - T_THEME : t - T_OUTRO;
-    if ((from == SCENE_CITY && t < T_BREAK - BAR) || from == SCENE_DUSK) flash += vec3(2.0) * decay(max(since_cut, 0.0) * 3.0);
+    if (t >= turn) flash = vec3(0.6, 0.85, 1.0) * decay((t - turn) * 6.0) * (0.2 + 1.2 * smoothstep(0.4, 0.5, max(f.x, f.y)));
     // the tiles about to leave the main theme dim first
-    float dim = from == SCENE_CITY && scene == SCENE_CITY ? 1.0 - 0.5 * smoothstep(turn - BEAT, turn, t) * wipe / BAR : 1.0;
+    float dim = from == SCENE_CITY && scene == SCENE_CITY ? 1.0 - 0.5 * smoothstep(turn - BEAT, turn, t) : 1.0;
 
     float w_floor = scene == SCENE_FLOOR || scene == SCENE_DUSK ? 1.0 : 0.0;
     float w_tunnel = scene == SCENE_TUNNEL ? 1.0 : 0.0;
@@ -929,23 +1180,50 @@ vec3 show(vec2 uv, float t, float px) {
     bool outro = t >= T_OUTRO;
     float floor_t = outro ? t - T_OUTRO + 4.0 : t;
     float dusk = outro ? 1.0 : 0.0;
-    camera cam = w_city > 0.0 ? city_camera(t) : (w_nave > 0.0 ? nave_camera(t) : floor_camera(floor_t, dusk));
+    camera cam = w_city > 0.0 ? city_camera(t) : (w_nave > 0.0 ? nave_camera(t) : (w_planet > 0.0 ? planet_camera(t) : floor_camera(floor_t, dusk)));
     vec3 rd = camera_ray(uv, cam);
 
     vec3 col = vec3(0.0);
     if (w_floor > 0.0) col += w_floor * hex_floor(cam.ro, rd, floor_t, dusk, px);
     if (w_tunnel > 0.0) col += w_tunnel * tile_tunnel(uv, t, px);
     if (w_city > 0.0) col += w_city * column_city(cam.ro, rd, t, px, w_city > 0.0 ? CITY_STEPS : 0);
-    if (w_planet > 0.0) col += w_planet * mosaic_planet(uv, t, px);
+    if (w_planet > 0.0) col += w_planet * mosaic_planet(cam.ro, rd, t, px);
     if (w_nave > 0.0) col += w_nave * crystal_nave(cam.ro, rd, t, px, w_nave > 0.0 ? NAVE_STEPS : 0);
     return col * dim + flash;
 }
 
 // ---------------------------------------------------------------- output
+// The energy arc: how bright each section runs and how hard its kicks punch
+// the exposure. The drops run hottest and punch hardest.
+const float SECTION_LEVEL[6] = float[6](1.0, 0.9, 1.1, 1.0, 1.0, 1.0);
+const float SECTION_PUNCH[6] = float[6](0.0, 0.3, 1.8, 0.8, 1.8, 0.8);
+
+int section_at(float t) {
+    return t < T_BUILD ? 0 : (t < T_THEME ? 1 : (t < T_BREAK ? 2 : (t < T_CLIMAX ? 3 : (t < T_OUTRO ? 4 : 5))));
+}
+
+// Exposure of the frame: the section's level, the kick's punch, the lift of
+// the latest hit, and in the beat of silence the light held down.
+float exposure(float t, float held) {
+    int s = section_at(t);
+    // capped, so a hit on a kick in a bright scene does not white out
+    float e = SECTION_LEVEL[s] * (1.0 + min(SECTION_PUNCH[s] * kick(7.0) + 1.5 * hit(7.0), 2.5));
+    return e * (1.0 - 0.7 * smoothstep(0.0, 0.45, held));
+}
+
 vec3 tone_map(vec3 c) {
     // filmic curve (Narkowicz's ACES fit), keeps highlights from clipping hard
     c = max(c, vec3(0.0));
     return clamp((c * (2.51 * c + 0.03)) / (c * (2.43 * c + 0.59) + 0.14), 0.0, 1.0);
+}
+
+// One grade for the whole show, after the filmic curve: blacks lifted a
+// touch towards blue, shadows cool and highlights warm.
+vec3 grade(vec3 c) {
+    c = tone_map(c);
+    float l = dot(c, vec3(0.2126, 0.7152, 0.0722));
+    c *= mix(vec3(0.96, 0.99, 1.06), vec3(1.04, 1.0, 0.95), smoothstep(0.05, 0.6, l));
+    return clamp(c + vec3(0.0012, 0.0015, 0.003) * (1.0 - l), 0.0, 1.0);
 }
 
 vec3 linear_to_srgb(vec3 c) {
@@ -962,14 +1240,18 @@ void main() {
     float px_h = fwidth(sp.y);
     float px = 2.0 * px_h;    // the same in uv units
     float t = clamp(T, 0.0, T_END + 2.0);
+    follow_song(t);
+    // In the beat of silence before the second drop the picture holds its
+    // breath: everything stops where it was and the light sinks.
+    float held = song_hit_kind == HIT_SILENCE ? song_hit : 0.0;
 
     vec3 col = vec3(0.0);
     if (t < FADE_OUT_END) {
-        col = show(uv, t, px);
-        // a light vignette and a kick of exposure in the loud parts
+        col = show(uv, t - held, px);
+        // a light vignette
         col *= 1.0 - 0.35 * dot(uv * 0.45, uv * 0.45);
-        col = tone_map(col * 1.1);
-        col = text_layer(col, sp, px_h, t);
+        col = grade(col * exposure(t, held));
+        col = text_layer(col, sp, px_h, t - held);
         float fade = smoothstep(T_INTRO, FADE_IN_END, t) * (1.0 - smoothstep(FADE_OUT_START, FADE_OUT_END, t));
         col *= fade * fade;
     }
