@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <png.h>
 
+#include "song.h"
+
 #include <stdlib.h>
 
 #include <algorithm>
@@ -10,6 +12,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -171,6 +174,85 @@ double glyph_edge_share(const image &img, double bottom, double top) {
         }
     long area = static_cast<long>(y1 - y0) * img.width;
     return area > 0 ? static_cast<double>(edges) / static_cast<double>(area) : 0.0;
+}
+
+// ---- the song's table in the shader ----
+
+// The values of `const TYPE NAME[...] = TYPE[...](...);` in the shader.
+std::vector<double> shader_array(const std::string &name) {
+    std::string text = shader_text();
+    std::smatch m;
+    std::regex declaration(R"(const\s+\w+\s+)" + name + R"(\s*\[[^\]]*\]\s*=\s*\w+\s*\[[^\]]*\]\s*\(([^)]*)\)\s*;)");
+    if (!std::regex_search(text, m, declaration)) return {};
+    std::string body = m[1];
+    std::replace(body.begin(), body.end(), ',', ' ');
+    std::istringstream in(body);
+    std::vector<double> values;
+    for (double v; in >> v;) values.push_back(v);
+    return values;
+}
+
+int shader_int(const std::string &name) {
+    std::string text = shader_text();
+    std::smatch m;
+    if (!std::regex_search(text, m, std::regex(R"(const\s+int\s+)" + name + R"(\s*=\s*(-?[0-9]+)\s*;)"))) return -1;
+    return std::stoi(m[1]);
+}
+
+struct hit {
+    double time;
+    int kind;
+};
+
+std::vector<hit> shader_hits() {
+    std::vector<double> times = shader_array("HIT_TIME"), kinds = shader_array("HIT_KIND");
+    std::vector<hit> hits;
+    for (size_t i = 0; i < std::min(times.size(), kinds.size()); ++i) hits.push_back({times[i], static_cast<int>(kinds[i])});
+    return hits;
+}
+
+// Times of the steps set in a per-bar 16-step mask table.
+std::vector<double> step_times(const std::vector<double> &masks) {
+    std::vector<double> times;
+    for (size_t bar = 0; bar < masks.size(); ++bar)
+        for (int s = 0; s < 16; ++s)
+            if ((static_cast<long>(masks[bar]) >> s) & 1) times.push_back(bar * song::bar_seconds + s * song::step_seconds);
+    return times;
+}
+
+// ---- frames at the show's frame rate ----
+
+const double frame_step = 1.0 / 60.0;
+
+// `count` frames from `from`, one 60th of a second apart, at a small size.
+std::vector<image> render_frames(double from, int count, const std::string &size = "160x90") {
+    scratch_dir dir;
+    char range[96];
+    std::snprintf(range, sizeof range, "%.6f:%.6f:%.12f", from, from + (count - 0.5) * frame_step, frame_step);
+    std::vector<image> frames;
+    if (!run_capture(dir, "--frames " + std::string(range) + " --size " + size + " -o '" + dir.path + "/f'")) return frames;
+    for (int i = 0; i < count; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "/f/frame_%05d.png", i);
+        frames.push_back(read_png(dir.path + name));
+        if (frames.back().rgb.empty()) ADD_FAILURE() << "frame " << i << " from T = " << from << " is missing";
+    }
+    return frames;
+}
+
+double mean_luma(const image &img) {
+    double sum = 0;
+    for (int y = 0; y < img.height; ++y)
+        for (int x = 0; x < img.width; ++x) sum += luma(img, x, y);
+    return img.width ? sum / (static_cast<double>(img.width) * img.height) : 0.0;
+}
+
+// Mean absolute luma difference of two frames, 0..255.
+double luma_mad(const image &a, const image &b) {
+    double sum = 0;
+    for (int y = 0; y < a.height; ++y)
+        for (int x = 0; x < a.width; ++x) sum += std::abs(luma(a, x, y) - luma(b, x, y));
+    return a.width ? sum / (static_cast<double>(a.width) * a.height) : 0.0;
 }
 
 struct section {
@@ -351,4 +433,137 @@ TEST(stills, city_roof_edges_have_no_dotted_seams) {
         ASSERT_FALSE(img.rgb.empty());
         EXPECT_LT(isolated_dark_pixels(img, img.height / 3, img.height, 24.0), 40) << "at T = " << t;
     }
+}
+
+TEST(song_table, masks_and_hits_are_well_formed) {
+    for (const char *table : {"KICK_STEPS", "CLAP_STEPS"}) {
+        std::vector<double> masks = shader_array(table);
+        ASSERT_EQ(masks.size(), static_cast<size_t>(song::bar_end)) << table << ": one mask per bar";
+        for (double m : masks) {
+            EXPECT_GE(m, 0) << table;
+            EXPECT_LT(m, 65536) << table << ": 16 steps a bar";
+        }
+    }
+    std::vector<hit> hits = shader_hits();
+    ASSERT_FALSE(hits.empty());
+    EXPECT_EQ(static_cast<int>(hits.size()), shader_int("HIT_COUNT"));
+    EXPECT_EQ(shader_array("HIT_TIME").size(), shader_array("HIT_KIND").size());
+    for (size_t i = 0; i < hits.size(); ++i) {
+        EXPECT_GE(hits[i].kind, shader_int("HIT_CRASH")) << hits[i].time;
+        EXPECT_LE(hits[i].kind, shader_int("HIT_FADE")) << hits[i].time;
+        if (i > 0) {
+            EXPECT_GT(hits[i].time, hits[i - 1].time) << "HIT_TIME must ascend";
+        }
+    }
+}
+
+TEST(song_table, kicks_and_claps_are_the_songs) {
+    // Every kick of the score is in the kick masks and every bit there is a
+    // kick; the clap masks hold the claps (and may add backbeat snares).
+    song::score score = song::build_score();
+    std::vector<double> kicks = step_times(shader_array("KICK_STEPS"));
+    std::vector<double> claps = step_times(shader_array("CLAP_STEPS"));
+    auto has = [](const std::vector<double> &times, double t) {
+        return std::any_of(times.begin(), times.end(), [&](double x) { return std::fabs(x - t) < 1e-6; });
+    };
+    std::vector<double> kick_notes, hand_notes;
+    for (const song::note &n : score.notes) {
+        double t = n.step * song::step_seconds;
+        if (n.track == song::kick) kick_notes.push_back(t);
+        if (n.track == song::clap) {
+            hand_notes.push_back(t);
+            EXPECT_TRUE(has(claps, t)) << "clap at " << t << " s is not in CLAP_STEPS";
+        }
+        if (n.track == song::snare) hand_notes.push_back(t);
+    }
+    for (double t : kick_notes) EXPECT_TRUE(has(kicks, t)) << "kick at " << t << " s is not in KICK_STEPS";
+    for (double t : kicks) EXPECT_TRUE(has(kick_notes, t)) << "KICK_STEPS has a kick at " << t << " s that the song does not";
+    for (double t : claps) EXPECT_TRUE(has(hand_notes, t)) << "CLAP_STEPS has a clap at " << t << " s that the song does not";
+}
+
+TEST(song_table, holds_every_hit_of_the_timeline_document) {
+    std::string doc = read_file(source_dir + "/docs/timeline.md");
+    size_t at = doc.find("## Hits to land on");
+    ASSERT_NE(at, std::string::npos) << "docs/timeline.md has no hits table";
+    std::string table = doc.substr(at, doc.find("\n## ", at + 1) - at);
+    static const std::regex row(R"(\n\|\s*([0-9]+(?:\.[0-9]+)?)\s*\|)");
+    std::vector<hit> hits = shader_hits();
+    int rows = 0;
+    for (std::sregex_iterator it(table.begin(), table.end(), row), end; it != end; ++it, ++rows) {
+        double t = std::stod((*it)[1]);
+        bool found = std::any_of(hits.begin(), hits.end(), [&](const hit &h) { return std::fabs(h.time - t) < 1e-3; });
+        EXPECT_TRUE(found) << "the hit at " << t << " s is not in HIT_TIME";
+    }
+    EXPECT_GE(rows, 10);
+}
+
+TEST(beats, the_silent_beat_holds_still_and_the_drop_hits) {
+    const int silence = shader_int("HIT_SILENCE");
+    std::vector<hit> hits = shader_hits();
+    int checked = 0;
+    for (size_t i = 0; i + 1 < hits.size(); ++i) {
+        if (hits[i].kind != silence) continue;
+        double from = hits[i].time, drop = hits[i + 1].time;
+        int count = static_cast<int>(std::lround((drop - from) / frame_step)) + 2;
+        std::vector<image> frames = render_frames(from - frame_step, count);
+        ASSERT_EQ(frames.size(), static_cast<size_t>(count));
+        // frames[1] is the first of the silence, frames[count - 1] the drop
+        for (int f = 1; f + 1 < count; ++f)
+            EXPECT_LT(luma_mad(frames[f], frames[f - 1]), 5.0) << "the picture moves at T = " << from + (f - 1) * frame_step;
+        double before = mean_luma(frames[count - 2]), after = mean_luma(frames[count - 1]);
+        EXPECT_GE(after, 2.0 * before) << "the drop at " << drop << " s does not hit (" << before << " -> " << after << ")";
+        ++checked;
+    }
+    EXPECT_GE(checked, 1) << "no HIT_SILENCE in the song's table";
+}
+
+TEST(beats, every_hit_lands_within_100_ms) {
+    const int silence = shader_int("HIT_SILENCE"), fade = shader_int("HIT_FADE");
+    for (const hit &h : shader_hits()) {
+        if (h.kind == silence || h.kind == fade) continue;
+        // the frame before the hit, then 100 ms of frames from it
+        std::vector<image> frames = render_frames(h.time - frame_step, 8);
+        ASSERT_EQ(frames.size(), 8u);
+        double before = mean_luma(frames[0]), ratio = 0, mad = 0;
+        for (size_t f = 1; f < frames.size(); ++f) {
+            ratio = std::max(ratio, mean_luma(frames[f]) / std::max(before, 1e-3));
+            mad = std::max(mad, luma_mad(frames[f], frames[f - 1]));
+        }
+        EXPECT_TRUE(ratio >= 1.5 || mad >= 20.0) << "the hit at " << h.time << " s (kind " << h.kind << ") gets luminance x"
+                                                 << ratio << " and MAD " << mad;
+    }
+}
+
+TEST(beats, the_picture_pulses_on_the_songs_kicks_and_nowhere_else) {
+    std::vector<double> kicks = step_times(shader_array("KICK_STEPS"));
+    auto kick_at = [&](double t) {
+        return std::any_of(kicks.begin(), kicks.end(), [&](double k) { return std::fabs(k - t) < 1e-6; });
+    };
+    // Beats where the song has no kick, from the breakdown up to the silence,
+    // must not flash; the kicks that come back there and the second and third
+    // kicks of each drop must.
+    auto pulse = [&](double t) {
+        std::vector<image> frames = render_frames(t - 15 * frame_step, 16);
+        if (frames.size() != 16u) return 0.0;
+        double trough = 1e9, peak = mean_luma(frames[15]);
+        for (int f = 0; f < 15; ++f) trough = std::min(trough, mean_luma(frames[f]));
+        return peak / std::max(trough, 1e-3);
+    };
+    int quiet = 0, loud = 0;
+    for (double t = song::t_break + song::beat_seconds; t < song::t_climax - song::beat_seconds - 1e-6; t += 2 * song::beat_seconds) {
+        if (kick_at(t)) {
+            EXPECT_GE(pulse(t), 1.15) << "no pulse on the kick at " << t << " s";
+            ++loud;
+        } else if (t > song::t_break + 4 * song::bar_seconds) {
+            EXPECT_LT(pulse(t), 1.1) << "a pulse at " << t << " s where the song has no kick";
+            ++quiet;
+        }
+    }
+    for (double drop : {song::t_theme, song::t_climax})
+        for (double t : {drop + song::beat_seconds, drop + 2 * song::beat_seconds}) {
+            ASSERT_TRUE(kick_at(t));
+            EXPECT_GE(pulse(t), 1.5) << "the kick at " << t << " s is not seen";
+        }
+    EXPECT_GE(quiet, 3);
+    EXPECT_GE(loud, 1);
 }
