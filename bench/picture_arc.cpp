@@ -340,7 +340,7 @@ int report(char **argv) {
     md << "![MAD and luminance over the show, with the sections, hits and the music's level](picture-arc.png)\n\n";
 
     // per section
-    md << "| Section | Mean MAD | Mean luma | Kick pulse depth (median) | Clap beats / plain beats | Near-black share |\n";
+    md << "| Section | Mean MAD | Mean luma | Kick pulse depth (median) | MAD on clap beats / on plain kicks | Near-black share |\n";
     md << "|---|---:|---:|---:|---:|---:|\n";
     std::vector<double> section_mad(6), section_depth(6);
     for (int i = 0; i < 6; ++i) {
@@ -353,10 +353,9 @@ int report(char **argv) {
         }
         for (double k : s.kicks)
             if (k >= a && k < b) {
-                double d = pulse_depth(frames, k);
-                depths.push_back(d);
+                depths.push_back(pulse_depth(frames, k));
                 bool on_clap = std::any_of(s.claps.begin(), s.claps.end(), [&](double c) { return std::fabs(c - k) < 1e-6; });
-                (on_clap ? clap_peaks : plain_peaks).push_back(d);
+                (on_clap ? clap_peaks : plain_peaks).push_back(respond(frames, k, 0.05).mad);
             }
         section_mad[i] = mean(mads);
         section_depth[i] = median(depths);

@@ -600,7 +600,7 @@ const float CITY_FAR = 30.0;        // where the march gives up
 const float CITY_FOG_END = 26.0;    // the haze has swallowed everything by here
 const float CITY_MAX_HEIGHT = 4.0;
 const vec3 CITY_MOON = vec3(-0.52, 0.55, 0.653);    // unit vector to the moon
-const int CITY_SHADOW_TAPS = 10;
+const int CITY_SHADOW_TAPS = 7;
 const int CITY_AO_TAPS = 4;
 
 // `phase` moves the swell, `row` picks the diagonal thrown up by the kick.
@@ -634,35 +634,33 @@ camera city_camera(float t) {
     return camera(ro, ta, 0.04 * sway(local) + 0.05 * (shot - 3.5) / 3.5, 1.6);
 }
 
-// Moonlight reaching p: the light's ray is sampled over the roofs, and the
-// closest it passes over a column, for its distance, sets the penumbra.
-float city_shadow(vec3 p, float phase, float row, float jump, int taps) {
-    float lit = 1.0;
-    float s = 0.12;
-    for (int i = 0; i < taps; ++i) {
-        vec3 q = p + CITY_MOON * s;
-        if (q.y > CITY_MAX_HEIGHT + jump) break;
-        float h = column_height(floor(q.xz), phase, row, jump);
-        lit = min(lit, clamp(0.5 + 3.0 * (q.y - h) / s, 0.0, 1.0));
-        s += 0.22 + 0.25 * s;
-    }
-    return lit;
-}
-
-// Share of the sky open above p: in four directions across the open
-// half-space, how high the neighbouring column rises over p.
-float city_ao(vec3 p, vec3 n, float phase, float row, float jump, int taps) {
+// Share of the sky open above p, and the moonlight reaching it, in one
+// loop (every pixel of every scene pays for one round of each loop). The
+// first `taps` look in four directions across the open half-space: how high
+// the neighbouring column rises over p. The rest sample the moon's ray over
+// the roofs: the closest it passes over a column, for its distance, sets
+// the penumbra.
+vec2 city_light(vec3 p, vec3 n, float phase, float row, float jump, int taps, int steps) {
     vec2 base = n.y > 0.5 ? vec2(0.7071, 0.7071) : n.xz;
     float spread = n.y > 0.5 ? 1.5708 : 0.6;
-    vec2 from = p.xz + n.xz * 0.02;
     float open = 0.0;
-    for (int i = 0; i < taps; ++i) {
-        vec2 dir = rot((float(i) - 1.5) * spread) * base;
-        float h = column_height(floor(from + dir * 0.8), phase, row, jump);
-        float rise = max((h - p.y) / 0.8, 0.0);
-        open += 1.0 - rise * inversesqrt(1.0 + rise * rise);
+    float lit = 1.0;
+    float s = 0.12;
+    for (int i = 0; i < taps + steps; ++i) {
+        bool tap = i < taps;
+        vec3 q = p + CITY_MOON * s;
+        vec2 at = tap ? p.xz + n.xz * 0.02 + rot((float(i) - 1.5) * spread) * base * 0.8 : q.xz;
+        float h = column_height(floor(at), phase, row, jump);
+        if (tap) {
+            float rise = max((h - p.y) / 0.8, 0.0);
+            open += 1.0 - rise * inversesqrt(1.0 + rise * rise);
+        } else {
+            lit = min(lit, clamp(0.5 + 3.0 * (q.y - h) / s, 0.0, 1.0));
+            s += 0.22 + 0.25 * s;
+            if (q.y > CITY_MAX_HEIGHT + jump) break;
+        }
     }
-    return taps > 0 ? open / float(taps) : 1.0;
+    return vec2(lit, taps > 0 ? open / float(taps) : 1.0);
 }
 
 vec3 column_city(vec3 ro, vec3 rd, float t, float px, int steps) {
@@ -723,8 +721,9 @@ vec3 column_city(vec3 ro, vec3 rd, float t, float px, int steps) {
 
     vec3 p = ro + rd * hit_t;
     // shadows and ambient light only where the ray found a column
-    float lit = city_shadow(p + n * 0.01, phase, row, jump, hit ? CITY_SHADOW_TAPS : 0);
-    float open = city_ao(p, n, phase, row, jump, hit ? CITY_AO_TAPS : 0);
+    vec2 light = city_light(p + n * 0.01, n, phase, row, jump, hit ? CITY_AO_TAPS : 0, hit ? CITY_SHADOW_TAPS : 0);
+    float lit = light.x;
+    float open = light.y;
     float rnd = hash12(cell + 0.5);
     vec3 base = palette(rnd * 0.5, vec3(0.07), vec3(0.04), vec3(1.0), vec3(0.6, 0.4, 0.2));
     vec3 moon = vec3(0.75, 0.82, 1.0) * 1.3 * max(dot(n, CITY_MOON), 0.0) * lit;
@@ -815,7 +814,9 @@ vec3 planet_surface(vec3 n, vec3 rd, float t, float px_r) {
     float edge = max(abs(f.x), abs(f.y));
     float grout = smoothstep(0.42 - fw, 0.42 + fw, edge);
 
-    float dif = max(dot(n, PLANET_SUN), 0.0);
+    // the sun flares on every hit: the crash that opens the breakdown, the
+    // lead's return, the drums rolling back in
+    float dif = max(dot(n, PLANET_SUN), 0.0) * (1.0 + 3.0 * hit(3.0));
     vec3 base = palette(rnd * 0.4 + 0.05 * face_id, vec3(0.4, 0.4, 0.5), vec3(0.3, 0.25, 0.35), vec3(1.0), vec3(0.55, 0.45, 0.3));
     vec3 col = base * (0.03 + 1.3 * dif);
     vec3 hv = safe_normalize(PLANET_SUN - rd);
@@ -838,7 +839,7 @@ vec3 mosaic_planet(vec3 ro, vec3 rd, float t, float px) {
     vec2 star_cell = floor(star_uv);
     vec2 star_f = fract(star_uv) - 0.5;
     float star = step(0.985, hash12(star_cell));
-    back += star * decay(dot(star_f, star_f) * 40.0) * vec3(0.8, 0.85, 1.0) * (0.5 + 0.5 * sway(local * 2.0 + hash12(star_cell + 3.0) * TAU));
+    back += star * decay(dot(star_f, star_f) * 40.0) * vec3(0.8, 0.85, 1.0) * 0.7;
     // the rings: a tilted disc through the planet's centre
     vec3 ring_n = normalize(vec3(0.12, 1.0, -0.16));
     float ring_d = -dot(ro, ring_n) / dot(rd, ring_n);
@@ -882,7 +883,7 @@ vec3 mosaic_planet(vec3 ro, vec3 rd, float t, float px) {
 //           carried ahead of it throws moving shadows
 //   104-112 the gate: a blaze at the far end, lighting the boxes from behind
 const int NAVE_STEPS = 24;
-const int NAVE_SHADOW_STEPS = 10;
+const int NAVE_SHADOW_STEPS = 6;
 const int NAVE_AO_TAPS = 2;
 const float NAVE_FAR = 18.0;
 const float NAVE_PERIOD = 3.0;     // z spacing of the repeated arches
@@ -986,30 +987,30 @@ vec3 nave_normal(vec3 p, mat2 fold, nave_look look) {
     return safe_normalize(g);
 }
 
-// Soft shadow towards a light `far` away along `l`: the closest the ray
-// passes any box, for its distance, sets the penumbra.
-float nave_shadow(vec3 p, vec3 l, float far, mat2 fold, nave_look look, int steps) {
+// Ambient occlusion and the soft shadow towards a light `far` away along
+// `l`, in one loop: its first `taps` read the field along the normal (how
+// much of each step is free), the rest march to the light (the closest the
+// ray passes any box, for its distance, sets the penumbra). One loop, not
+// two: every pixel of every scene pays for one round of each loop.
+vec2 nave_light(vec3 p, vec3 n, vec3 l, float far, mat2 fold, nave_look look, int taps, int steps) {
     float lit = 1.0;
-    float s = 0.08;
-    for (int i = 0; i < steps; ++i) {
-        float d = nave_map(p + l * s, fold, look).x;
-        lit = min(lit, 10.0 * d / s);
-        s += clamp(d, 0.05, 0.8);
-        if (lit < 0.02 || s > far) break;
-    }
-    return clamp(lit, 0.0, 1.0);
-}
-
-// Ambient occlusion: how much of a few steps along the normal is free.
-float nave_ao(vec3 p, vec3 n, mat2 fold, nave_look look, int taps) {
     float occ = 0.0;
     float w = 1.0;
-    for (int i = 0; i < taps; ++i) {
+    float s = 0.08;
+    for (int i = 0; i < taps + steps; ++i) {
+        bool tap = i < taps;
         float h = 0.15 + 0.4 * float(i);
-        occ += w * max(h - nave_map(p + n * h, fold, look).x, 0.0) / h;
-        w *= 0.6;
+        float d = nave_map(tap ? p + n * h : p + l * s, fold, look).x;
+        if (tap) {
+            occ += w * max(h - d, 0.0) / h;
+            w *= 0.6;
+        } else {
+            lit = min(lit, 10.0 * d / s);
+            s += clamp(d, 0.05, 0.8);
+            if (lit < 0.02 || s > far) break;
+        }
     }
-    return clamp(1.0 - 0.7 * occ, 0.0, 1.0);
+    return vec2(clamp(lit, 0.0, 1.0), clamp(1.0 - 0.7 * occ, 0.0, 1.0));
 }
 
 // Lit colour of the box surface at p, fogged by its distance along the ray.
@@ -1025,8 +1026,9 @@ vec3 nave_shade(vec3 ro, vec3 rd, float at, float strip, mat2 fold, nave_look lo
     float reach = look.lantern > 0.5 ? lamp_d : 6.0;
     float falloff = look.lantern > 0.5 ? 6.0 / (1.0 + lamp_d * lamp_d) : 1.0;
     float dif = max(dot(n, key), 0.0);
-    float lit = nave_shadow(p, key, reach, fold, look, dif > 0.0 ? NAVE_SHADOW_STEPS : 0);
-    float ao = nave_ao(p, n, fold, look, taps);
+    vec2 light = nave_light(p, n, key, reach, fold, look, taps, dif > 0.0 && taps > 0 ? NAVE_SHADOW_STEPS : 0);
+    float lit = light.x;
+    float ao = light.y;
     vec3 base = vec3(0.11, 0.115, 0.13) + strip_col * 0.25;
     vec3 col = base * ((0.2 + 0.2 * facing) * ao * (min(haze, vec3(0.07)) * 6.0 + 0.15) + 1.6 * dif * lit * falloff);
     // a tight highlight from the key light catches the bevels
@@ -1100,7 +1102,8 @@ vec3 crystal_nave(vec3 ro, vec3 rd, float t, float px, int steps) {
     vec3 col = haze;
     for (int pass = first; pass < last; ++pass) {
         bool edge = pass == 1;
-        vec3 lit = nave_shade(ro, rd, edge ? near_dist : dist, edge ? near_strip : m.y, fold, look, strip_col, haze, k, c, steps > 0 ? NAVE_AO_TAPS : 0);
+        // the edge's sliver of a pixel goes without shadow and occlusion
+        vec3 lit = nave_shade(ro, rd, edge ? near_dist : dist, edge ? near_strip : m.y, fold, look, strip_col, haze, k, c, edge ? 0 : NAVE_AO_TAPS);
         col = mix(col, lit, edge ? cover : 1.0);
     }
     col += strip_col * glow * 0.006 * (0.4 + 1.6 * k);
@@ -1121,7 +1124,7 @@ const int SCENE_DUSK   = 5;   // outro: the floor again
 // Hand-overs: the screen is cut into square tiles that switch to the next
 // scene one after another over the last bar of a section, each flashing as it
 // turns: from the centre out into the tunnel, in diagonal bands (one per
-// beat) into the breakdown. The drops cut on their downbeat: into the main
+// beat, the last on the downbeat) into the breakdown. The drops cut on their downbeat: into the main
 // theme, into the climax after the held beat of silence, and into the outro,
 // where the dusk floor's first ring of light carries the crash. One piece of
 // code serves them all; only the order of the tiles changes.
@@ -1158,7 +1161,8 @@ vec3 show(vec2 uv, float t, float px) {
     float order = dot(order_by, vec3(length(tile + 0.5) / 7.5, (tile.x + tile.y + 9.0) / 18.0, hash12(tile)));
     order = clamp(order, 0.0, 0.999);
     order = mix(order, floor(order * 4.0) / 4.0, on_beats);
-    float turn = boundary - wipe + order * wipe;
+    // stepped wipes turn their last tiles on the section's downbeat
+    float turn = boundary - wipe + (order + 0.25 * on_beats) * wipe;
     int scene = t >= turn ? from + 1 : from;
 
     // a turning tile flashes along its edges
@@ -1196,7 +1200,7 @@ vec3 show(vec2 uv, float t, float px) {
 // The energy arc: how bright each section runs and how hard its kicks punch
 // the exposure. The drops run hottest and punch hardest.
 const float SECTION_LEVEL[6] = float[6](1.0, 0.9, 1.1, 1.0, 1.0, 1.0);
-const float SECTION_PUNCH[6] = float[6](0.0, 0.3, 1.8, 0.8, 1.8, 0.8);
+const float SECTION_PUNCH[6] = float[6](0.0, 0.3, 2.0, 0.8, 2.0, 0.8);
 
 int section_at(float t) {
     return t < T_BUILD ? 0 : (t < T_THEME ? 1 : (t < T_BREAK ? 2 : (t < T_CLIMAX ? 3 : (t < T_OUTRO ? 4 : 5))));
@@ -1248,8 +1252,9 @@ void main() {
     vec3 col = vec3(0.0);
     if (t < FADE_OUT_END) {
         col = show(uv, t - held, px);
-        // a light vignette
-        col *= 1.0 - 0.35 * dot(uv * 0.45, uv * 0.45);
+        // a light vignette that opens up on every clap: the clap's own mark
+        // is at the edges of the frame, where the kick's punch is everywhere
+        col *= 1.0 - 0.35 * dot(uv * 0.45, uv * 0.45) + 0.6 * clap(9.0) * dot(uv * 0.5, uv * 0.5);
         col = grade(col * exposure(t, held));
         col = text_layer(col, sp, px_h, t - held);
         float fade = smoothstep(T_INTRO, FADE_IN_END, t) * (1.0 - smoothstep(FADE_OUT_START, FADE_OUT_END, t));
