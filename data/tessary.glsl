@@ -540,11 +540,11 @@ const float TUNNEL_TILES = 24.0;    // tiles around the circumference
 const float TUNNEL_FOCAL = 1.2;
 
 // Distance flown since the build-up began, accelerating towards the drop.
-// The walls' tiles pass at up to 3.7 units a second, 14.1 tiles: under a
-// quarter of a tile per frame at 60 fps, slow enough that they never seem to crawl
+// The walls' tiles pass at up to 3.2 units a second, 12.2 tiles: a fifth
+// of a tile per frame at 60 fps, slow enough that they never seem to crawl
 // backwards. The rings and the light carry the rest of the speed.
 float tunnel_travel(float local) {
-    return 2.1 * local + 0.05 * local * local;
+    return 1.6 * local + 0.05 * local * local;
 }
 
 vec3 tile_tunnel(vec2 uv, float t, float px) {
@@ -571,7 +571,7 @@ vec3 tile_tunnel(vec2 uv, float t, float px) {
     // glaze: a highlight across each tile that slides as the camera moves
     float glaze = max(1.0 - length(f - vec2(0.15, -0.2)) * 1.6, 0.0);
     glaze *= glaze * glaze;
-    vec3 col = base + glaze * 0.08;
+    vec3 col = base + glaze * 0.05;
 
     // lit tiles: a new random set on every bar, growing denser towards the drop
     float bar = floor(t / BAR);
@@ -582,7 +582,7 @@ vec3 tile_tunnel(vec2 uv, float t, float px) {
     // a ring of light runs down the tunnel after each kick
     float ring = depth - min(song_kick, BAR) * 14.0 - 1.0;
     col += vec3(0.6, 0.8, 1.0) * decay(abs(ring) * 12.0) * 0.8 * k;
-    col *= 1.0 - grout * 0.9;
+    col *= 1.0 - grout * 0.7;
 
     float fog = exp(-depth * 0.1);
     vec3 far = mix(vec3(0.02, 0.01, 0.04), vec3(0.9, 0.8, 1.0), smoothstep(T_THEME - BAR, T_THEME, t));
@@ -627,7 +627,7 @@ camera city_camera(float t) {
     float shot = clamp(floor(local / (2.0 * BAR)), 0.0, 7.0);
     float in_shot = local - shot * 2.0 * BAR;
     int k = int(shot);
-    vec3 ro = SHOT_FROM[k] + SHOT_MOVE[k] * 1.5 * in_shot;
+    vec3 ro = SHOT_FROM[k] + SHOT_MOVE[k] * 2.0 * in_shot;
     vec3 ta = ro + SHOT_LOOK[k];
     ro.xz += shot * vec2(17.0, 23.0);
     ta.xz += shot * vec2(17.0, 23.0);
@@ -667,7 +667,7 @@ vec3 column_city(vec3 ro, vec3 rd, float t, float px, int steps) {
     float local = t - T_THEME;
     float k = kick(6.0);
     float jump = 2.0 * kick(4.0);
-    float phase = fract(t * 0.2);
+    float phase = fract(t * 0.35);
     float row = mod(floor(t / BEAT) * 3.0, 11.0);
 
     vec3 horizon = vec3(0.05, 0.016, 0.075);
@@ -768,9 +768,9 @@ vec3 column_city(vec3 ro, vec3 rd, float t, float px, int steps) {
 
 // ---------------------------------------------------------------- breakdown: the mosaic planet
 // A ringed planet tiled like a cube-mapped mosaic, high in the frame so the
-// greetings below stay clear of it. The camera drifts past, so planet and
-// rings slide over the stars and the nebula, which is tinted by the quad's
-// corner colours. The rings light up when the lead returns, the
+// greetings below stay clear of it. The camera orbits it from the day side
+// round to the night, so planet and rings turn against the stars and the
+// drifting nebula, which is tinted by the quad's corner colours. The rings light up when the lead returns, the
 // glowing tiles pulse with the kick when it rolls back in, and over the
 // last bar the camera pushes in towards the drop.
 const float PLANET_TILES = 7.0;    // tiles along each cube face
@@ -779,11 +779,13 @@ const vec3 PLANET_SUN = vec3(-0.848, 0.3, 0.436);    // unit vector to the light
 
 camera planet_camera(float t) {
     float local = t - T_BREAK;
-    vec3 ro = vec3(-3.5 + local * 0.55, -0.4 + 0.05 * local, -9.5 + 0.1 * local);
+    // half an orbit over the breakdown, from the day side round to the night
+    float a = -0.35 + 0.2 * local;
+    vec3 ro = vec3(9.5 * sway(a - 0.5 * PI), -0.4 + 0.05 * local, -9.5 * sway(a));
     vec3 ta = vec3(0.4, -2.4, 0.0);
     // over the last bar the camera pushes in, fastest into the silence
     float push = smoothstep(T_CLIMAX - BAR, T_CLIMAX - BEAT, t);
-    ro = mix(ro, vec3(0.0, -0.8, -6.5), push * push);
+    ro *= 1.0 - 0.3 * push * push;
     return camera(ro, ta, 0.06 * sway(local * 0.2), 1.6);
 }
 
@@ -833,13 +835,18 @@ vec3 planet_surface(vec3 n, vec3 rd, float t, float px_r) {
 
 vec3 mosaic_planet(vec3 ro, vec3 rd, float t, float px) {
     float local = t - T_BREAK;
-    // backdrop: a nebula in the quad's colours around the planet, and stars
-    vec3 back = mix(vec3(0.012, 0.012, 0.03), v_color.rgb * 0.2, 1.0 - smoothstep(0.2, 1.3, length(rd.xy - vec2(0.05, 0.1))));
-    vec2 star_uv = rd.xy / (1.2 + rd.z) * 90.0;
+    // backdrop: a nebula in the quad's colours around the planet, its
+    // clouds drifting and breathing once a bar, and stars
+    vec2 sky = rd.xy / (1.2 + rd.z);
+    float cloud = wave(dot(sky, vec2(1.6, 0.9)) + local * 1.3) + wave(dot(sky, vec2(-0.8, 2.3)) - local * 1.0);
+    float breath = 0.75 + 0.25 * wave(local / BAR);
+    vec3 back = mix(vec3(0.012, 0.012, 0.03), v_color.rgb * 0.22 * (1.0 + 0.6 * cloud) * breath, 1.0 - smoothstep(0.2, 1.3, length(rd.xy - vec2(0.05, 0.1))));
+    vec2 star_uv = sky * 90.0;
     vec2 star_cell = floor(star_uv);
     vec2 star_f = fract(star_uv) - 0.5;
     float star = step(0.985, hash12(star_cell));
-    back += star * decay(dot(star_f, star_f) * 40.0) * vec3(0.8, 0.85, 1.0) * 0.7;
+    float twinkle = 0.55 + 0.45 * wave(local * 1.5 + hash12(star_cell + 3.0));
+    back += star * decay(dot(star_f, star_f) * 40.0) * vec3(0.8, 0.85, 1.0) * twinkle;
     // the rings: a tilted disc through the planet's centre
     vec3 ring_n = normalize(vec3(0.12, 1.0, -0.16));
     float ring_d = -dot(ro, ring_n) / dot(rd, ring_n);
@@ -936,7 +943,7 @@ vec2 nave_map(vec3 p, mat2 fold, nave_look look) {
 camera nave_camera(float t) {
     float local = t - T_CLIMAX;
     nave_look look = nave_phrase(t);
-    vec3 ro = vec3(0.0, 0.0, local * 6.0);
+    vec3 ro = vec3(0.0, 0.0, local * 7.0);
     vec3 ta = ro + vec3(0.2 * sway(local * 0.5), 0.15 * wave(local * 0.4 / TAU), 1.0);
     float roll = floor(local / BAR) * 0.9 + local * 0.15;
     if (look.lantern > 0.5) {
@@ -947,7 +954,7 @@ camera nave_camera(float t) {
         roll = -a;
     }
     if (look.gate > 0.5) {
-        ro.z = 24.0 * 6.0 + (local - 24.0) * 4.0;
+        ro.z = 24.0 * 7.0 + (local - 24.0) * 4.5;
         ta = ro + vec3(0.0, 0.12, 1.0);
         roll = local * 0.1;
     }
