@@ -435,7 +435,7 @@ int report(char **argv) {
     md << row;
     double band_worst = 0;
     for (const auto &r : band) band_worst = std::max(band_worst, r.size() > 1 ? r[1] : 0.0);
-    std::snprintf(row, sizeof row, "| breakdown: text band clear of the planet (band pixels the planet changes by > 16 levels) | at most %.2f %% | %s |\n",
+    std::snprintf(row, sizeof row, "| breakdown: the greetings' band clear of the planet (band pixels the planet changes by > 16 levels while they show) | at most %.2f %% | %s |\n",
                   100 * band_worst, verdict.mark(!band.empty() && band_worst < 0.005).c_str());
     md << row;
     double tiles_worst = 0, tiles_at = 0;

@@ -577,11 +577,11 @@ vec3 tile_tunnel(vec2 uv, float t, float px) {
     float bar = floor(t / BAR);
     float lit = step(0.9 - 0.12 * smoothstep(T_BUILD, T_THEME, t), hash12(cell + bar * 7.13));
     float k = kick(5.0);
-    col += lit * v_color.rgb * (0.7 + 0.6 * k) * (1.0 - 0.8 * edge);
+    col += lit * v_color.rgb * (0.8 + 0.3 * k) * (1.0 - 0.8 * edge);
 
     // a ring of light runs down the tunnel after each kick
     float ring = depth - min(song_kick, BAR) * 14.0 - 1.0;
-    col += vec3(0.6, 0.8, 1.0) * decay(abs(ring) * 12.0) * 0.8 * k;
+    col += vec3(0.6, 0.8, 1.0) * decay(abs(ring) * 12.0) * 0.5 * k;
     col *= 1.0 - grout * 0.7;
 
     float fog = exp(-depth * 0.1);
@@ -943,7 +943,7 @@ vec2 nave_map(vec3 p, mat2 fold, nave_look look) {
 camera nave_camera(float t) {
     float local = t - T_CLIMAX;
     nave_look look = nave_phrase(t);
-    vec3 ro = vec3(0.0, 0.0, local * 7.0);
+    vec3 ro = vec3(0.0, 0.0, local * 8.0);
     vec3 ta = ro + vec3(0.2 * sway(local * 0.5), 0.15 * wave(local * 0.4 / TAU), 1.0);
     float roll = floor(local / BAR) * 0.9 + local * 0.15;
     if (look.lantern > 0.5) {
@@ -954,7 +954,7 @@ camera nave_camera(float t) {
         roll = -a;
     }
     if (look.gate > 0.5) {
-        ro.z = 24.0 * 7.0 + (local - 24.0) * 4.5;
+        ro.z = 24.0 * 8.0 + (local - 24.0) * 5.0;
         ta = ro + vec3(0.0, 0.12, 1.0);
         roll = local * 0.1;
     }
@@ -1207,7 +1207,7 @@ vec3 show(vec2 uv, float t, float px) {
 // The energy arc: how bright each section runs and how hard its kicks punch
 // the exposure. The drops run hottest and punch hardest.
 const float SECTION_LEVEL[6] = float[6](1.0, 0.9, 1.1, 1.0, 1.0, 1.0);
-const float SECTION_PUNCH[6] = float[6](0.0, 0.3, 2.0, 0.8, 2.0, 0.8);
+const float SECTION_PUNCH[6] = float[6](0.0, 0.15, 2.6, 0.8, 2.6, 0.8);
 
 int section_at(float t) {
     return t < T_BUILD ? 0 : (t < T_THEME ? 1 : (t < T_BREAK ? 2 : (t < T_CLIMAX ? 3 : (t < T_OUTRO ? 4 : 5))));

@@ -13,7 +13,7 @@
 # usage: scripts/picture_arc.sh [CAPTURE_BINARY]
 #   CAPTURE_BINARY defaults to $TESSARY_CAPTURE, then the first
 #   build*/tools/capture/tessary-capture found in the repository.
-# Environment: ARC_SIZE (default 320x180), ARC_FPS (default 60),
+# Environment: ARC_SIZE (default 256x144), ARC_FPS (default 60),
 #   ARC_DOCS (default docs/: where the section and the pictures go).
 # Needs: a C++ compiler, libpng, ImageMagick (convert, montage), and a built
 # data/ (atlas and music.wav).
@@ -40,7 +40,7 @@ for command in c++ convert montage; do
 done
 [[ -f $root/data/music.wav && -f $root/data/font_subset_bw_sdf.jpg ]] || die "build first: data/ lacks the atlas or music.wav"
 
-size=${ARC_SIZE:-320x180}
+size=${ARC_SIZE:-256x144}
 fps=${ARC_FPS:-60}
 docs=${ARC_DOCS:-$root/docs}
 shader=$root/data/tessary.glsl
@@ -89,15 +89,15 @@ render "$root/data" 32 63.5 0.5 "$work/city"
 render "$reference" 32 63.5 0.5 "$work/city_ref"
 "$arc" compare "$work/city" "$work/city_ref" 32 0.5 0 0.3333 >"$work/city.txt"
 
-# ---- the breakdown's text band against the same frames without the planet ----
+# ---- the greetings' band against the same frames without the planet ----
 say "breakdown text band"
-band=$(sed -nE 's/^const vec4 TEXT_GREETS *= *vec4\( *[0-9.]+, *[0-9.]+, *([0-9.]+), *([0-9.]+)\);.*/\1 \2/p' "$shader")
-[[ -n $band ]] || die "no TEXT_GREETS band in the shader"
-read -r band_bottom band_top <<<"$band"
+band=$(sed -nE 's/^const vec4 TEXT_GREETS *= *vec4\( *([0-9.]+), *([0-9.]+), *([0-9.]+), *([0-9.]+)\);.*/\1 \2 \3 \4/p' "$shader")
+[[ -n $band ]] || die "no TEXT_GREETS block in the shader"
+read -r band_from band_to band_bottom band_top <<<"$band"
 no_planet=$(variant no_planet 's/^const float PLANET_RADIUS = [0-9.]+;/const float PLANET_RADIUS = 0.001;/')
-render "$root/data" 64 79.5 0.25 "$work/planet"
-render "$no_planet" 64 79.5 0.25 "$work/planet_removed"
-"$arc" compare "$work/planet" "$work/planet_removed" 64 0.25 "$(awk -v b="$band_top" 'BEGIN { print 1 - b }')" \
+render "$root/data" "$band_from" "$band_to" 0.25 "$work/planet"
+render "$no_planet" "$band_from" "$band_to" 0.25 "$work/planet_removed"
+"$arc" compare "$work/planet" "$work/planet_removed" "$band_from" 0.25 "$(awk -v b="$band_top" 'BEGIN { print 1 - b }')" \
     "$(awk -v b="$band_bottom" 'BEGIN { print 1 - b }')" >"$work/band.txt"
 
 # ---- the tunnel's tile coordinate along its length, frame by frame ----
