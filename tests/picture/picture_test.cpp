@@ -542,13 +542,12 @@ TEST(beats, the_picture_pulses_on_the_songs_kicks_and_nowhere_else) {
     };
     // Beats where the song has no kick, from the breakdown up to the silence,
     // must not flash; the kicks that come back there and the second and third
-    // kicks of each drop must.
+    // kicks of each drop must. A flash is a jump from one frame to the next,
+    // where the breakdown's own breathing is slow.
     auto pulse = [&](double t) {
-        std::vector<image> frames = render_frames(t - 15 * frame_step, 16);
-        if (frames.size() != 16u) return 0.0;
-        double trough = 1e9, peak = mean_luma(frames[15]);
-        for (int f = 0; f < 15; ++f) trough = std::min(trough, mean_luma(frames[f]));
-        return peak / std::max(trough, 1e-3);
+        std::vector<image> frames = render_frames(t - frame_step, 2);
+        if (frames.size() != 2u) return 0.0;
+        return mean_luma(frames[1]) / std::max(mean_luma(frames[0]), 1e-3);
     };
     int quiet = 0, loud = 0;
     for (double t = song::t_break + song::beat_seconds; t < song::t_climax - song::beat_seconds - 1e-6; t += 2 * song::beat_seconds) {
@@ -556,7 +555,7 @@ TEST(beats, the_picture_pulses_on_the_songs_kicks_and_nowhere_else) {
             EXPECT_GE(pulse(t), 1.15) << "no pulse on the kick at " << t << " s";
             ++loud;
         } else if (t > song::t_break + 4 * song::bar_seconds) {
-            EXPECT_LT(pulse(t), 1.1) << "a pulse at " << t << " s where the song has no kick";
+            EXPECT_LT(pulse(t), 1.05) << "a pulse at " << t << " s where the song has no kick";
             ++quiet;
         }
     }
