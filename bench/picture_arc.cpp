@@ -513,8 +513,7 @@ int report(char **argv) {
     }
     for (int sec = 0; sec <= static_cast<int>(length); sec += 8)
         mvg << "stroke none fill '#999999' text " << x_of(sec) - 8 << "," << H - 12 << " '" << sec << " s'\n";
-    mvg << "fill '#777777' text " << W - 760 << "," << H - 12
-        << " 'hits: C crash, I impact, F fill, R roll, S stop/silence, N new, F final/fade'\n";
+    mvg << "fill '#777777' text " << W - 640 << ",24 'hits: C crash, I impact, F fill/final/fade, R roll, S stop/silence, N new'\n";
     std::printf("picture_arc: %s\n", verdict.failed ? (std::to_string(verdict.failed) + " target(s) missed").c_str() : "every target met");
     return 0;
 }

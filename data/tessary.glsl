@@ -353,22 +353,13 @@ float since_step(int now, int before, float in_bar) {
 }
 
 // Index of the latest hit at or before t, -1 before the first: the table
-// ascends, so a binary search finds it in seven compares (up to 127 hits).
+// ascends, so that is the number of hits so far, less one. Counted with
+// constant indices: reading a table at a computed index costs a software
+// rasteriser a load per pixel, a compare costs next to nothing.
 int latest_hit(float t) {
-    int i = -1;
-    for (int step = 64; step > 0; step /= 2) {
-        int j = min(i + step, HIT_COUNT - 1);
-        if (i + step < HIT_COUNT && HIT_TIME[j] <= t) i = j;
-    }
-    return i;
-}
-
-// Seconds since the latest hit of `kind` at or before t; 1e3 if none yet.
-float since_hit(int kind, float t) {
-    for (int i = latest_hit(t); i >= 0; --i) {
-        if (HIT_KIND[i] == kind) return t - HIT_TIME[i];
-    }
-    return 1e3;
+    int n = 0;
+    for (int i = 0; i < HIT_COUNT; ++i) n += HIT_TIME[i] <= t ? 1 : 0;
+    return n - 1;
 }
 
 // The song at this frame, worked out once at the top of main().
@@ -626,9 +617,18 @@ camera city_camera(float t) {
     float local = t - T_THEME;
     float shot = clamp(floor(local / (2.0 * BAR)), 0.0, 7.0);
     float in_shot = local - shot * 2.0 * BAR;
-    int k = int(shot);
-    vec3 ro = SHOT_FROM[k] + SHOT_MOVE[k] * 2.0 * in_shot;
-    vec3 ta = ro + SHOT_LOOK[k];
+    // the shot's row of the tables, read with constant indices (see latest_hit)
+    vec3 from = vec3(0.0);
+    vec3 move = vec3(0.0);
+    vec3 look = vec3(0.0);
+    for (int i = 0; i < 8; ++i) {
+        bool this_shot = float(i) == shot;
+        from = this_shot ? SHOT_FROM[i] : from;
+        move = this_shot ? SHOT_MOVE[i] : move;
+        look = this_shot ? SHOT_LOOK[i] : look;
+    }
+    vec3 ro = from + move * 2.0 * in_shot;
+    vec3 ta = ro + look;
     ro.xz += shot * vec2(17.0, 23.0);
     ta.xz += shot * vec2(17.0, 23.0);
     return camera(ro, ta, 0.04 * sway(local) + 0.05 * (shot - 3.5) / 3.5, 1.6);
@@ -672,7 +672,6 @@ vec3 column_city(vec3 ro, vec3 rd, float t, float px, int steps) {
 
     vec3 horizon = vec3(0.05, 0.016, 0.075);
     vec3 sky = mix(horizon, vec3(0.0, 0.005, 0.02), smoothstep(-0.05, 0.4, rd.y));
-    sky += vec3(0.6, 0.7, 1.0) * pow32(max(dot(rd, CITY_MOON), 0.0)) * 0.5;
 
     // walk the grid cell by cell, starting where the ray comes down to the
     // tallest roof: above it there is nothing to hit
@@ -845,19 +844,15 @@ vec3 mosaic_planet(vec3 ro, vec3 rd, float t, float px) {
     vec2 star_cell = floor(star_uv);
     vec2 star_f = fract(star_uv) - 0.5;
     float star = step(0.985, hash12(star_cell));
-    float twinkle = 0.55 + 0.45 * wave(local * 1.5 + hash12(star_cell + 3.0));
-    back += star * decay(dot(star_f, star_f) * 40.0) * vec3(0.8, 0.85, 1.0) * twinkle;
+    back += star * decay(dot(star_f, star_f) * 40.0) * vec3(0.8, 0.85, 1.0) * 0.7;
     // the rings: a tilted disc through the planet's centre
     vec3 ring_n = normalize(vec3(0.12, 1.0, -0.16));
     float ring_d = -dot(ro, ring_n) / dot(rd, ring_n);
     vec3 rp = ro + rd * ring_d;
     float rr = length(rp) / PLANET_RADIUS;
     float bands = smoothstep(1.35, 1.45, rr) * (1.0 - smoothstep(2.2, 2.35, rr)) * (0.55 + 0.45 * wave(rr * 5.3) * wave(rr * 1.7 + 0.2));
-    // lit by the sun except in the planet's shadow
-    vec3 sp = rp - PLANET_SUN * dot(rp, PLANET_SUN);
-    float in_shadow = step(0.0, -dot(rp, PLANET_SUN)) * (1.0 - smoothstep(PLANET_RADIUS * 0.97, PLANET_RADIUS * 1.03, length(sp)));
     float lead = smoothstep(72.0, 72.6, t);
-    vec3 ring_col = mix(vec3(0.55, 0.45, 0.35), vec3(0.5, 0.8, 1.0), lead) * (0.25 + 0.75 * (1.0 - in_shadow));
+    vec3 ring_col = mix(vec3(0.55, 0.45, 0.35), vec3(0.5, 0.8, 1.0), lead);
     ring_col *= 1.0 + lead * (0.6 + 3.0 * decay(3.0 * (t - 72.0)));
     float ring_a = ring_d > 0.0 ? bands * 0.85 : 0.0;
 
@@ -886,8 +881,8 @@ vec3 mosaic_planet(vec3 ro, vec3 rd, float t, float px) {
 // rims. Each 8-bar phrase brings something new:
 //   80-88   the nave: straight, lit by a high key light, soft shadows
 //   88-96   the spiral: the nave twists and its boxes thin into blades
-//   96-104  the lantern: the camera leaves the axis and corkscrews, a light
-//           carried ahead of it throws moving shadows
+//   96-104  the corkscrew: the camera leaves the axis and spirals round it,
+//           lit from the side
 //   104-112 the gate: a blaze at the far end, lighting the boxes from behind
 const int NAVE_STEPS = 24;
 const int NAVE_SHADOW_STEPS = 6;
@@ -904,7 +899,8 @@ struct nave_look {
     vec2 offset;
     float hue;
     vec3 haze;       // colour of the haze, before the strip tint
-    float lantern;   // 1: a point light ahead of the camera instead of the key
+    vec3 key;        // unit vector to the key light
+    float corkscrew; // 1: the camera spirals round the axis
     float gate;      // 1: a blaze at the far end, the light coming towards us
 };
 
@@ -913,10 +909,19 @@ const vec3 NAVE_SIZE[4] = vec3[4](vec3(0.35, 1.1, 0.32), vec3(0.12, 1.45, 0.55),
 const vec2 NAVE_OFFSET[4] = vec2[4](vec2(2.0, 0.9), vec2(1.9, 1.0), vec2(2.1, 1.2), vec2(2.0, 0.9));
 const float NAVE_HUE[4] = float[4](0.85, 0.1, 0.55, 0.15);
 const vec3 NAVE_HAZE[4] = vec3[4](vec3(0.05, 0.03, 0.07), vec3(0.08, 0.045, 0.02), vec3(0.015, 0.04, 0.07), vec3(0.045, 0.03, 0.016));
+const vec3 NAVE_KEY[4] = vec3[4](vec3(0.39, 0.62, -0.68), vec3(0.39, 0.62, -0.68), vec3(-0.83, 0.31, 0.46), vec3(0.29, 0.45, 0.84));
 
 nave_look nave_phrase(float t) {
-    int i = int(clamp(floor((t - T_CLIMAX) / (4.0 * BAR)), 0.0, 3.0));
-    return nave_look(NAVE_TWIST[i], NAVE_SIZE[i], NAVE_OFFSET[i], NAVE_HUE[i], NAVE_HAZE[i], i == 2 ? 1.0 : 0.0, i == 3 ? 1.0 : 0.0);
+    float phrase = clamp(floor((t - T_CLIMAX) / (4.0 * BAR)), 0.0, 3.0);
+    nave_look look = nave_look(0.0, vec3(0.0), vec2(0.0), 0.0, vec3(0.0), vec3(0.0), 0.0, 0.0);
+    // the phrase's row of the tables, read with constant indices (see latest_hit)
+    for (int i = 0; i < 4; ++i) {
+        if (float(i) == phrase) {
+            look = nave_look(NAVE_TWIST[i], NAVE_SIZE[i], NAVE_OFFSET[i], NAVE_HUE[i], NAVE_HAZE[i], NAVE_KEY[i],
+                             i == 2 ? 1.0 : 0.0, i == 3 ? 1.0 : 0.0);
+        }
+    }
+    return look;
 }
 
 float box(vec3 p, vec3 b) {
@@ -946,7 +951,7 @@ camera nave_camera(float t) {
     vec3 ro = vec3(0.0, 0.0, local * 8.0);
     vec3 ta = ro + vec3(0.2 * sway(local * 0.5), 0.15 * wave(local * 0.4 / TAU), 1.0);
     float roll = floor(local / BAR) * 0.9 + local * 0.15;
-    if (look.lantern > 0.5) {
+    if (look.corkscrew > 0.5) {
         // corkscrew around the axis, looking back at it ahead
         float a = local * 0.9;
         ro.xy = 1.15 * vec2(sway(a), wave(a / TAU));
@@ -1026,20 +1031,15 @@ vec3 nave_shade(vec3 ro, vec3 rd, float at, float strip, mat2 fold, nave_look lo
     vec3 n = nave_normal(p, fold, look);
     p += n * 0.01;
     float facing = max(dot(n, -rd), 0.0);
-    // the key light, or the lantern carried ahead of the camera
-    vec3 lamp = ro + vec3(0.0, 0.0, 3.0) - p;
-    float lamp_d = length(lamp);
-    vec3 key = look.lantern > 0.5 ? lamp / lamp_d : normalize(vec3(0.35, 0.55, look.gate > 0.5 ? 1.0 : -0.6));
-    float reach = look.lantern > 0.5 ? lamp_d : 6.0;
-    float falloff = look.lantern > 0.5 ? 6.0 / (1.0 + lamp_d * lamp_d) : 1.0;
+    vec3 key = look.key;
     float dif = max(dot(n, key), 0.0);
-    vec2 light = nave_light(p, n, key, reach, fold, look, taps, dif > 0.0 && taps > 0 ? NAVE_SHADOW_STEPS : 0);
+    vec2 light = nave_light(p, n, key, 6.0, fold, look, taps, dif > 0.0 && taps > 0 ? NAVE_SHADOW_STEPS : 0);
     float lit = light.x;
     float ao = light.y;
     vec3 base = vec3(0.11, 0.115, 0.13) + strip_col * 0.25;
-    vec3 col = base * ((0.2 + 0.2 * facing) * ao * (min(haze, vec3(0.07)) * 6.0 + 0.15) + 1.6 * dif * lit * falloff);
+    vec3 col = base * ((0.2 + 0.2 * facing) * ao * (min(haze, vec3(0.07)) * 6.0 + 0.15) + 1.6 * dif * lit);
     // a tight highlight from the key light catches the bevels
-    col += vec3(0.9, 0.92, 1.0) * pow32(max(dot(n, safe_normalize(key - rd)), 0.0)) * 0.8 * lit * falloff;
+    col += vec3(0.9, 0.92, 1.0) * pow32(max(dot(n, safe_normalize(key - rd)), 0.0)) * 0.8 * lit;
     // a rim in the strip colour where the faces turn away, brighter on the kick and the clap
     float rim = 1.0 - facing;
     col += mix(strip_col, vec3(1.0, 0.85, 0.6), c) * rim * rim * rim * (0.3 + 0.6 * k + 1.2 * c) * ao;
@@ -1217,8 +1217,14 @@ int section_at(float t) {
 // the latest hit, and in the beat of silence the light held down.
 float exposure(float t, float held) {
     int s = section_at(t);
+    float level = 1.0;
+    float punch = 0.0;
+    for (int i = 0; i < 6; ++i) {
+        level = i == s ? SECTION_LEVEL[i] : level;
+        punch = i == s ? SECTION_PUNCH[i] : punch;
+    }
     // capped, so a hit on a kick in a bright scene does not white out
-    float e = SECTION_LEVEL[s] * (1.0 + min(SECTION_PUNCH[s] * kick(7.0) + 1.5 * hit(7.0), 2.5));
+    float e = level * (1.0 + min(punch * kick(7.0) + 1.5 * hit(7.0), 2.5));
     return e * (1.0 - 0.7 * smoothstep(0.0, 0.45, held));
 }
 

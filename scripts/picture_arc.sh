@@ -131,7 +131,8 @@ font=/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf
 font_args=()
 [[ -f $font ]] && font_args=(-font "$font")
 tiles=()
-for t in 84 92 100 108; do
+# the middle of each phrase, a quarter of a second after its kick
+for t in 84.25 92.25 100.25 108.25; do
     "$capture" --data "$root/data" --size 480x270 --still "$t" -o "$work/phrase_$t.png" -q >"$work/capture.log" 2>&1 ||
         die "the still at $t s failed"
     tiles+=(-label "T = $t s" "$work/phrase_$t.png")
@@ -143,7 +144,7 @@ montage "${font_args[@]}" -pointsize 18 -background '#181818' -fill '#e0e0e0' "$
     echo
     echo "The middle of each of the climax's four phrases:"
     echo
-    echo "![The climax at 84, 92, 100 and 108 s](climax-phrases.png)"
+    echo "![The climax at 84.25, 92.25, 100.25 and 108.25 s](climax-phrases.png)"
 } >"$work/section_full.md"
 
 # Replace the "Picture arc" section of docs/benchmarks.md (or add it).
