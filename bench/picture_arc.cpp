@@ -25,6 +25,7 @@
 #include <png.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -154,6 +155,13 @@ std::string read_text(const std::string &path) {
     return s.str();
 }
 
+double glsl_float(const std::string &text, const std::string &name) {
+    std::smatch m;
+    if (!std::regex_search(text, m, std::regex(R"(const\s+(?:float|int)\s+)" + name + R"(\s*=\s*([-0-9.]+)\s*;)")))
+        die("no " + name + " in the shader");
+    return std::stod(m[1]);
+}
+
 // The values of `const TYPE NAME[...] = TYPE[...](...)` in the shader.
 std::vector<double> glsl_array(const std::string &text, const std::string &name) {
     std::smatch m;
@@ -163,15 +171,10 @@ std::vector<double> glsl_array(const std::string &text, const std::string &name)
     std::string body = m[1];
     std::replace(body.begin(), body.end(), ',', ' ');
     std::istringstream s(body);
-    for (double v; s >> v;) values.push_back(v);
+    // entries are numbers or the names of constants
+    for (std::string word; s >> word;)
+        values.push_back(std::isdigit(static_cast<unsigned char>(word[0])) || word[0] == '-' ? std::stod(word) : glsl_float(text, word));
     return values;
-}
-
-double glsl_float(const std::string &text, const std::string &name) {
-    std::smatch m;
-    if (!std::regex_search(text, m, std::regex(R"(const\s+(?:float|int)\s+)" + name + R"(\s*=\s*([-0-9.]+)\s*;)")))
-        die("no " + name + " in the shader");
-    return std::stod(m[1]);
 }
 
 struct song {
@@ -404,7 +407,12 @@ int report(char **argv) {
     // the silent beat and the drop
     for (size_t i = 0; i < s.hit_time.size(); ++i) {
         if (s.hit_kind[i] != s.kind["SILENCE"]) continue;
-        double a = s.hit_time[i], b = i + 1 < s.hit_time.size() ? s.hit_time[i + 1] : a + 0.5;
+        double a = s.hit_time[i], b = a + 0.5;
+        for (size_t j = i + 1; j < s.hit_time.size(); ++j)
+            if (s.hit_time[j] > a) {
+                b = s.hit_time[j];
+                break;
+            }
         double worst = 0;
         for (const frame *f : between(frames, a, b)) worst = std::max(worst, f->mad);
         response drop = respond(frames, b, 0.0);
@@ -415,14 +423,23 @@ int report(char **argv) {
         md << row;
     }
     // every hit lands
-    md << "\n| Hit | Kind | Luminance ratio (100 ms) | Largest MAD (100 ms) | Lands |\n|---:|---|---:|---:|---|\n";
-    for (size_t i = 0; i < s.hit_time.size(); ++i) {
-        int k = s.hit_kind[i];
-        if (k == s.kind["SILENCE"] || k == s.kind["FADE"]) continue;
-        response r = respond(frames, s.hit_time[i], 0.1);
-        std::snprintf(row, sizeof row, "| %.2f | %s | %.2fx | %.1f | %s |\n", s.hit_time[i], kind_name(s, k).c_str(), r.ratio, r.mad,
-                      verdict.mark(r.ratio >= 1.5 || r.mad >= 20).c_str());
-        md << row;
+    // several kinds can share a time: a time lands unless all there is the silence or the fade
+    md << "\n| Hit | Kinds | Luminance ratio (100 ms) | Largest MAD (100 ms) | Lands |\n|---:|---|---:|---:|---|\n";
+    for (size_t i = 0; i < s.hit_time.size();) {
+        size_t j = i;
+        std::string kinds;
+        bool lands = false;
+        for (; j < s.hit_time.size() && s.hit_time[j] == s.hit_time[i]; ++j) {
+            kinds += (kinds.empty() ? "" : ", ") + kind_name(s, s.hit_kind[j]);
+            lands = lands || (s.hit_kind[j] != s.kind["SILENCE"] && s.hit_kind[j] != s.kind["FADE"]);
+        }
+        if (lands) {
+            response r = respond(frames, s.hit_time[i], 0.1);
+            std::snprintf(row, sizeof row, "| %.3f | %s | %.2fx | %.1f | %s |\n", s.hit_time[i], kinds.c_str(), r.ratio, r.mad,
+                          verdict.mark(r.ratio >= 1.5 || r.mad >= 20).c_str());
+            md << row;
+        }
+        i = j;
     }
     // the climax, the breakdown, the tunnel, the city
     md << "\n| Target | Measured | Met |\n|---|---|---|\n";

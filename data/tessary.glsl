@@ -352,21 +352,19 @@ float since_step(int now, int before, float in_bar) {
     return 1e3;
 }
 
-// Index of the latest hit at or before t, -1 before the first: the table
-// ascends, so that is the number of hits so far, less one. Counted with
-// constant indices: reading a table at a computed index costs a software
-// rasteriser a load per pixel, a compare costs next to nothing.
-int latest_hit(float t) {
-    int n = 0;
-    for (int i = 0; i < HIT_COUNT; ++i) n += HIT_TIME[i] <= t ? 1 : 0;
-    return n - 1;
+// How hard a hit of each kind lands: the drops and the final hit most, the
+// silence and the fade not at all.
+float hit_strength(int kind) {
+    return kind == HIT_IMPACT || kind == HIT_FINAL ? 1.5 : (kind == HIT_CRASH || kind == HIT_NEW ? 1.0 :
+           (kind == HIT_SILENCE || kind == HIT_FADE ? 0.0 : 0.8));
 }
 
 // The song at this frame, worked out once at the top of main().
-float song_kick = 1e3;     // seconds since the last kick started
-float song_clap = 1e3;     // seconds since the last clap
-float song_hit = 1e3;      // seconds since the latest hit of any kind
-int song_hit_kind = 0;     // and its kind
+float song_kick = 1e3;      // seconds since the last kick started
+float song_clap = 1e3;      // seconds since the last clap
+float song_hit = 1e3;       // seconds since the latest hits (several kinds can share a time)
+float song_strength = 0.0;  // the strongest of them
+bool song_silent = false;   // one of them is the silence
 
 void follow_song(float t) {
     float bar = floor(t / BAR);
@@ -374,9 +372,19 @@ void follow_song(float t) {
     int b = int(bar);
     song_kick = since_step(kick_mask(b), kick_mask(b - 1), in_bar);
     song_clap = since_step(clap_mask(b), clap_mask(b - 1), in_bar);
-    int h = latest_hit(t);
-    song_hit = h >= 0 ? t - HIT_TIME[max(h, 0)] : 1e3;
-    song_hit_kind = h >= 0 ? HIT_KIND[max(h, 0)] : 0;
+    // The table ascends: walk it with constant indices (reading a table at a
+    // computed index costs a software rasteriser a load per pixel, a compare
+    // next to nothing), starting over at each later time that has passed.
+    float latest = -1e3;
+    for (int i = 0; i < HIT_COUNT; ++i) {
+        bool passed = HIT_TIME[i] <= t;
+        bool later = passed && HIT_TIME[i] > latest;
+        float strength = hit_strength(HIT_KIND[i]);
+        song_strength = later ? strength : (passed ? max(song_strength, strength) : song_strength);
+        song_silent = later ? HIT_KIND[i] == HIT_SILENCE : (passed ? song_silent || HIT_KIND[i] == HIT_SILENCE : song_silent);
+        latest = passed ? HIT_TIME[i] : latest;
+    }
+    song_hit = t - latest;
 }
 
 // 1.0 when a kick (clap) starts, decaying at `rate` until the next one.
@@ -388,13 +396,9 @@ float clap(float rate) {
     return decay(rate * song_clap);
 }
 
-// How hard the latest hit lands: the drops and the final hit most, the
-// silence and the fade not at all.
+// The lift of the latest hits, decaying at `rate` per second.
 float hit(float rate) {
-    int k = song_hit_kind;
-    float strength = k == HIT_IMPACT || k == HIT_FINAL ? 1.5 : (k == HIT_CRASH || k == HIT_NEW ? 1.0 :
-                     (k == HIT_SILENCE || k == HIT_FADE || k == 0 ? 0.0 : 0.8));
-    return strength * decay(rate * song_hit);
+    return song_strength * decay(rate * song_hit);
 }
 
 // Cosine palette: smooth hue ramps with few parameters. The cosine is a
@@ -617,7 +621,7 @@ camera city_camera(float t) {
     float local = t - T_THEME;
     float shot = clamp(floor(local / (2.0 * BAR)), 0.0, 7.0);
     float in_shot = local - shot * 2.0 * BAR;
-    // the shot's row of the tables, read with constant indices (see latest_hit)
+    // the shot's row of the tables, read with constant indices (see follow_song)
     vec3 from = vec3(0.0);
     vec3 move = vec3(0.0);
     vec3 look = vec3(0.0);
@@ -914,7 +918,7 @@ const vec3 NAVE_KEY[4] = vec3[4](vec3(0.39, 0.62, -0.68), vec3(0.39, 0.62, -0.68
 nave_look nave_phrase(float t) {
     float phrase = clamp(floor((t - T_CLIMAX) / (4.0 * BAR)), 0.0, 3.0);
     nave_look look = nave_look(0.0, vec3(0.0), vec2(0.0), 0.0, vec3(0.0), vec3(0.0), 0.0, 0.0);
-    // the phrase's row of the tables, read with constant indices (see latest_hit)
+    // the phrase's row of the tables, read with constant indices (see follow_song)
     for (int i = 0; i < 4; ++i) {
         if (float(i) == phrase) {
             look = nave_look(NAVE_TWIST[i], NAVE_SIZE[i], NAVE_OFFSET[i], NAVE_HUE[i], NAVE_HAZE[i], NAVE_KEY[i],
@@ -1260,7 +1264,7 @@ void main() {
     follow_song(t);
     // In the beat of silence before the second drop the picture holds its
     // breath: everything stops where it was and the light sinks.
-    float held = song_hit_kind == HIT_SILENCE ? song_hit : 0.0;
+    float held = song_silent ? song_hit : 0.0;
 
     vec3 col = vec3(0.0);
     if (t < FADE_OUT_END) {
