@@ -366,25 +366,36 @@ float song_hit = 1e3;       // seconds since the latest hits (several kinds can 
 float song_strength = 0.0;  // the strongest of them
 bool song_silent = false;   // one of them is the silence
 
+// Index of the latest hit at or before t, -1 before the first: a binary
+// search of the ascending table. A few reads at computed indices, where a
+// walk through the table would cost every pixel a round per hit.
+int latest_hit(float t) {
+    int i = -1;
+    for (int step = 64; step > 0; step /= 2) {
+        if (step > HIT_COUNT) continue;    // settled when the shader is compiled
+        int j = min(i + step, HIT_COUNT - 1);
+        if (i + step < HIT_COUNT && HIT_TIME[j] <= t) i = j;
+    }
+    return i;
+}
+
 void follow_song(float t) {
     float bar = floor(t / BAR);
     float in_bar = t - bar * BAR;
     int b = int(bar);
     song_kick = since_step(kick_mask(b), kick_mask(b - 1), in_bar);
     song_clap = since_step(clap_mask(b), clap_mask(b - 1), in_bar);
-    // The table ascends: walk it with constant indices (reading a table at a
-    // computed index costs a software rasteriser a load per pixel, a compare
-    // next to nothing), starting over at each later time that has passed.
-    float latest = -1e3;
-    for (int i = 0; i < HIT_COUNT; ++i) {
-        bool passed = HIT_TIME[i] <= t;
-        bool later = passed && HIT_TIME[i] > latest;
-        float strength = hit_strength(HIT_KIND[i]);
-        song_strength = later ? strength : (passed ? max(song_strength, strength) : song_strength);
-        song_silent = later ? HIT_KIND[i] == HIT_SILENCE : (passed ? song_silent || HIT_KIND[i] == HIT_SILENCE : song_silent);
-        latest = passed ? HIT_TIME[i] : latest;
-    }
+    int last = latest_hit(t);
+    if (last < 0) return;
+    // several kinds can share a time (three at most): the strongest lands
+    float latest = HIT_TIME[last];
     song_hit = t - latest;
+    for (int k = 0; k < 3; ++k) {
+        int i = max(last - k, 0);
+        bool same = last - k >= 0 && HIT_TIME[i] == latest;
+        song_strength = same ? max(song_strength, hit_strength(HIT_KIND[i])) : song_strength;
+        song_silent = song_silent || (same && HIT_KIND[i] == HIT_SILENCE);
+    }
 }
 
 // 1.0 when a kick (clap) starts, decaying at `rate` until the next one.

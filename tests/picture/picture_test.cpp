@@ -69,20 +69,20 @@ struct scratch_dir {
 
 // Runs tessary-capture on the demo's data; on failure the tool's own output
 // becomes the test's failure message.
-bool run_capture(const scratch_dir &dir, const std::string &args) {
+bool run_capture(const scratch_dir &dir, const std::string &args, const std::string &data = data_dir) {
     std::string log = dir.path + "/capture.log";
-    std::string command = "'" + capture_tool + "' --data '" + data_dir + "' -q " + args + " >'" + log + "' 2>&1";
+    std::string command = "'" + capture_tool + "' --data '" + data + "' -q " + args + " >'" + log + "' 2>&1";
     int status = std::system(command.c_str());
     if (status != 0) ADD_FAILURE() << command << " failed (" << status << "):\n" << read_file(log);
     return status == 0;
 }
 
-image render_still(double t, const std::string &size) {
+image render_still(double t, const std::string &size, const std::string &data = data_dir) {
     scratch_dir dir;
     std::string file = dir.path + "/still.png";
     char time[32];
     std::snprintf(time, sizeof time, "%.3f", t);
-    if (!run_capture(dir, "--still " + std::string(time) + " --size " + size + " -o '" + file + "'")) return image();
+    if (!run_capture(dir, "--still " + std::string(time) + " --size " + size + " -o '" + file + "'", data)) return image();
     image img = read_png(file);
     if (img.rgb.empty()) ADD_FAILURE() << "no readable PNG for T = " << t;
     return img;
@@ -438,6 +438,15 @@ TEST(stills, city_roof_edges_have_no_dotted_seams) {
     }
 }
 
+TEST(song_table, no_more_hits_share_a_time_than_the_picture_reads) {
+    // The shader looks at the latest hit and the two before it for others
+    // at the same time; a fourth would be missed.
+    std::map<double, int> at;
+    for (const hit &h : shader_hits()) ++at[h.time];
+    ASSERT_FALSE(at.empty());
+    for (const auto &[time, count] : at) EXPECT_LE(count, 3) << "hits at " << time << " s";
+}
+
 TEST(beats, the_silent_beat_holds_still_and_the_drop_hits) {
     const int silence = shader_int("HIT_SILENCE");
     std::vector<hit> hits = shader_hits();
@@ -512,4 +521,44 @@ TEST(beats, the_picture_pulses_on_the_songs_kicks_and_nowhere_else) {
         }
     EXPECT_GE(quiet, 3);
     EXPECT_GE(loud, 1);
+}
+
+TEST(stills, each_phrase_of_the_climax_looks_new) {
+    // The middles of the climax's four 8-bar phrases, between two kicks:
+    // each must differ from the others by more than a change of hue.
+    std::vector<image> phrases;
+    for (double t = song::t_climax + 2 * song::bar_seconds + 0.25; t < song::t_outro; t += 4 * song::bar_seconds) {
+        phrases.push_back(render_still(t, "160x90"));
+        ASSERT_FALSE(phrases.back().rgb.empty());
+    }
+    ASSERT_EQ(phrases.size(), 4u);
+    for (size_t i = 0; i < phrases.size(); ++i)
+        for (size_t j = i + 1; j < phrases.size(); ++j) {
+            EXPECT_GT(luma_mad(phrases[i], phrases[j]), 12.0) << "phrases " << i + 1 << " and " << j + 1 << " look alike";
+        }
+}
+
+TEST(stills, the_greetings_band_is_clear_of_the_planet) {
+    // The same frames with the planet shrunk to nothing: while the greetings
+    // show, nothing in their band may change.
+    std::vector<text_block> blocks = text_schedule();
+    auto greets = std::find_if(blocks.begin(), blocks.end(), [](const text_block &b) { return b.name == "GREETS"; });
+    ASSERT_NE(greets, blocks.end());
+    scratch_dir variant;
+    std::string shader = std::regex_replace(shader_text(), std::regex(R"(const float PLANET_RADIUS = [0-9.]+;)"), "const float PLANET_RADIUS = 0.001;");
+    ASSERT_NE(shader, shader_text()) << "no PLANET_RADIUS to shrink";
+    std::ofstream(variant.path + "/tessary.glsl") << shader;
+    std::filesystem::create_symlink(data_dir + "/font_subset_bw_sdf.jpg", variant.path + "/font_subset_bw_sdf.jpg");
+    for (double t = greets->start; t <= greets->end; t += 3.0) {
+        image with = render_still(t, "256x144"), without = render_still(t, "256x144", variant.path);
+        ASSERT_FALSE(with.rgb.empty());
+        ASSERT_FALSE(without.rgb.empty());
+        int y0 = static_cast<int>((1.0 - greets->top) * with.height), y1 = static_cast<int>((1.0 - greets->bottom) * with.height);
+        int changed = 0;
+        for (int y = y0; y < y1; ++y)
+            for (int x = 0; x < with.width; ++x) changed += std::abs(luma(with, x, y) - luma(without, x, y)) > 16.0;
+        EXPECT_EQ(changed, 0) << "the planet reaches into the greetings' band at T = " << t;
+        // and the planet is there at all, above the band
+        EXPECT_GT(luma_mad(with, without), 1.0) << "no planet at T = " << t;
+    }
 }
