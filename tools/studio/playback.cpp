@@ -20,7 +20,7 @@ static void SDLCALL fill_buffer(void *data, Uint8 *stream, int length)
 {
     t_playback *pb = (t_playback *)data;
     Uint64 now = SDL_GetPerformanceCounter();
-    memset(stream, pb->spec.silence, (size_t)length);
+    memset(stream, pb->have.silence, (size_t)length);
     if (!pb->sounding)
         return;
     Uint32 frames = (Uint32)length / (Uint32)pb->frame_bytes;
@@ -99,14 +99,14 @@ bool playback_open(t_playback *pb, const std::string &music_path, bool mute, std
     want.callback = fill_buffer;
     want.userdata = pb;
     // The device takes the file's format, or SDL converts on its way out.
-    pb->device = SDL_OpenAudioDevice(nullptr, 0, &want, &pb->spec, 0);
+    pb->device = SDL_OpenAudioDevice(nullptr, 0, &want, &pb->have, 0);
     if (pb->device == 0) {
         *error = std::string("no audio device (") + SDL_GetError() + ")";
         return false;
     }
-    pb->frame_bytes = (int)(SDL_AUDIO_BITSIZE(pb->spec.format) / 8) * pb->spec.channels;
+    pb->frame_bytes = (int)(SDL_AUDIO_BITSIZE(pb->have.format) / 8) * pb->have.channels;
     // The buffer being written waits behind one that is playing.
-    pb->latency = 2.0 * (double)pb->spec.samples / (double)pb->spec.freq;
+    pb->latency = 2.0 * (double)pb->have.samples / (double)pb->have.freq;
     SDL_PauseAudioDevice(pb->device, 0);
     return true;
 }
@@ -118,7 +118,7 @@ bool playback_reload(t_playback *pb, const std::string &music_path, std::string 
     SDL_AudioSpec file_spec;
     Uint8 *data = nullptr;
     Uint32 bytes = 0;
-    if (!load_music(music_path, &pb->spec, &file_spec, &data, &bytes, error))
+    if (!load_music(music_path, &pb->have, &file_spec, &data, &bytes, error))
         return false;
     SDL_LockAudioDevice(pb->device);
     Uint8 *old = pb->music;
@@ -131,7 +131,7 @@ bool playback_reload(t_playback *pb, const std::string &music_path, std::string 
 
 static double frames_to_seconds(const t_playback *pb, Uint32 frames)
 {
-    return (double)frames / (double)pb->spec.freq;
+    return (double)frames / (double)pb->have.freq;
 }
 
 // The sound's time now, from the last buffer written; the caller holds the lock.
@@ -158,7 +158,7 @@ static void jump(t_playback *pb, double t, bool running)
         queued = frames_to_seconds(pb, pb->position) - heard_now(pb, now);
         queued = queued < 0.0 ? 0.0 : queued > 4.0 * pb->latency ? 4.0 * pb->latency : queued;
     }
-    pb->position = (Uint32)((t + queued) * (double)pb->spec.freq + 0.5);
+    pb->position = (Uint32)((t + queued) * (double)pb->have.freq + 0.5);
     pb->sounding = running;
     pb->heard_frame = pb->position;
     pb->heard_at = counter_after(now, running && !was_running ? pb->latency : queued);

@@ -10,7 +10,7 @@
 
 struct t_playback {
     SDL_AudioDeviceID device = 0; // 0: silent
-    SDL_AudioSpec spec = {};      // what the device takes
+    SDL_AudioSpec have = {};      // what the device takes
     int frame_bytes = 4;
     double latency = 0.0; // seconds from the callback's write to the speaker, estimated
 
