@@ -18,6 +18,7 @@ E2E_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 WORK=$(mktemp -d /tmp/tessary-e2e.XXXXXX)
 FAILURES=0
 DEMO_PID=
+DEMO_DIR=
 DEMO_PRELOAD=${TESSARY_GL_PRELOAD:-}
 XVFB_PID=
 DBUS_PID=
@@ -56,6 +57,11 @@ cleanup() {
     if [ "$FAILURES" -eq 0 ] && [ -z "${KEEP_WORK:-}" ]; then
         rm -rf "$WORK"
     else
+        # What the program last said is the first thing to read about a failure.
+        if [ "$FAILURES" -ne 0 ] && [ -s "${DEMO_DIR:-/nonexistent}/stderr" ]; then
+            echo "the program's last standard error ($DEMO_DIR/stderr):"
+            tail -n 20 "$DEMO_DIR/stderr" | sed 's/^/  | /'
+        fi
         echo "work directory kept: $WORK"
     fi
 }
@@ -97,19 +103,6 @@ start_session_bus() {
     export DBUS_SESSION_BUS_ADDRESS="unix:path=$XDG_RUNTIME_DIR/bus"
 }
 
-# free_display_number: a display number nobody else holds. A stale socket
-# from a killed server makes a number unusable, so callers check that their
-# server really answers.
-free_display_number() {
-    local n
-    for n in $(shuf -i 20-400 -n 100); do
-        [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
-        echo "$n"
-        return 0
-    done
-    return 1
-}
-
 # wait_for_x PID DISPLAY: until the X server answers, or has died.
 wait_for_x() {
     for _ in $(seq 100); do
@@ -120,27 +113,40 @@ wait_for_x() {
     return 1
 }
 
+# start_x_server NAME COMMAND...: starts an X server that picks a free display
+# number itself (-displayfd): choosing one here and then starting the server
+# races with the tests beside this one, and the loser would end up drawing on
+# the winner's screen. Sets X_PID and exports DISPLAY once the server answers.
+start_x_server() {
+    local name=$1 n=
+    shift
+    : >"$WORK/$name.display"
+    "$@" -displayfd 9 9>"$WORK/$name.display" >"$WORK/$name.out" 2>&1 &
+    X_PID=$!
+    for _ in $(seq 300); do
+        n=$(head -n 1 "$WORK/$name.display")
+        [ -n "$n" ] && break
+        kill -0 "$X_PID" 2>/dev/null || break
+        sleep 0.1
+    done
+    if [ -n "$n" ] && wait_for_x "$X_PID" ":$n"; then
+        export DISPLAY=":$n"
+        return 0
+    fi
+    echo "$name did not start"
+    tail -n 20 "$WORK/$name.out"
+    kill "$X_PID" 2>/dev/null
+    exit 1
+}
+
 # start_display [WxHxDEPTH [XVFB OPTIONS...]]: a private Xvfb (1920x1080x24
 # by default) and the test's own session bus.
 start_display() {
-    local screen=${1:-1920x1080x24} n
+    local screen=${1:-1920x1080x24}
     [ $# -gt 0 ] && shift
-    for _ in $(seq 40); do
-        n=$(free_display_number) || break
-        Xvfb ":$n" -screen 0 "$screen" -nolisten tcp "$@" 2>"$WORK/xvfb.log" &
-        XVFB_PID=$!
-        if wait_for_x "$XVFB_PID" ":$n"; then
-            export DISPLAY=":$n"
-            start_session_bus
-            return 0
-        fi
-        kill "$XVFB_PID" 2>/dev/null
-        wait "$XVFB_PID" 2>/dev/null
-        XVFB_PID=
-    done
-    echo "Xvfb did not start"
-    cat "$WORK/xvfb.log"
-    exit 1
+    start_x_server xvfb Xvfb -screen 0 "$screen" -nolisten tcp "$@"
+    XVFB_PID=$X_PID
+    start_session_bus
 }
 
 stop_display() {

@@ -11,7 +11,7 @@ stop_xorg() {
 }
 trap 'stop_xorg; cleanup' EXIT
 
-# start_xorg: Xorg with the dummy video driver on a free display number.
+# start_xorg: Xorg with the dummy video driver on a display of its own.
 start_xorg() {
     mkdir -p "$WORK/xorg.d"
     cat >"$WORK/xorg.conf" <<'CONF'
@@ -40,22 +40,10 @@ Section "Screen"
     EndSubSection
 EndSection
 CONF
-    local n
-    for _ in $(seq 20); do
-        n=$(free_display_number) || break
-        Xorg ":$n" -config "$WORK/xorg.conf" -configdir "$WORK/xorg.d" -logfile "$WORK/xorg.log" \
-            -noreset -nolisten tcp >/dev/null 2>&1 &
-        XORG_PID=$!
-        if wait_for_x "$XORG_PID" ":$n"; then
-            export DISPLAY=":$n"
-            start_session_bus
-            return 0
-        fi
-        stop_xorg
-    done
-    echo "Xorg with the dummy driver did not start"
-    tail -n 20 "$WORK/xorg.log"
-    exit 1
+    start_x_server xorg Xorg -config "$WORK/xorg.conf" -configdir "$WORK/xorg.d" \
+        -logfile "$WORK/xorg.log" -noreset -nolisten tcp
+    XORG_PID=$X_PID
+    start_session_bus
 }
 
 # active_mode: the size of the mode the output shows now.
