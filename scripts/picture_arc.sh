@@ -20,15 +20,8 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-capture=${1:-${TESSARY_CAPTURE:-}}
-if [[ -z $capture ]]; then
-    for candidate in "$root"/build/tools/capture/tessary-capture "$root"/build*/tools/capture/tessary-capture; do
-        if [[ -x $candidate ]]; then
-            capture=$candidate
-            break
-        fi
-    done
-fi
+source "$root/scripts/find_capture.sh"
+capture=$(find_capture "${1:-}") || capture=
 say() { echo "picture_arc.sh: $*"; }
 die() {
     echo "picture_arc.sh: $*" >&2
