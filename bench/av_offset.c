@@ -14,6 +14,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "wav_left.h"
+
 static const double RATE = 48000.0;
 static const int SOUND = 16;                 // about -66 dBFS: above the dither
 static const int LOUD = 1000;                // about -30 dBFS: enough to match on
@@ -26,70 +28,27 @@ static void die(const char *message)
     exit(1);
 }
 
-static unsigned char *read_file(const char *path, size_t *size)
+// The left channel of a WAV (the music) or of raw frames (the recording).
+static int16_t *music_left(const char *path, long *count)
 {
-    FILE *f = fopen(path, "rb");
-    if (f == NULL)
-        die("cannot open an input file");
-    size_t capacity = 1 << 20, used = 0;
-    unsigned char *data = malloc(capacity);
-    size_t got;
-    while (data != NULL && (got = fread(data + used, 1, capacity - used, f)) > 0) {
-        used += got;
-        if (used == capacity)
-            data = realloc(data, capacity *= 2);
-    }
-    fclose(f);
-    if (data == NULL)
-        die("out of memory");
-    *size = used;
-    return data;
-}
-
-static uint32_t le32(const unsigned char *p) { return p[0] | p[1] << 8 | p[2] << 16 | (uint32_t)p[3] << 24; }
-static int16_t le16(const unsigned char *p) { return (int16_t)(p[0] | p[1] << 8); }
-
-// The left channel of a 48 kHz 16-bit stereo PCM WAV.
-static int16_t *wav_left(const char *path, long *count)
-{
-    size_t size;
-    unsigned char *file = read_file(path, &size);
-    if (size < 12 || memcmp(file, "RIFF", 4) != 0 || memcmp(file + 8, "WAVE", 4) != 0)
-        die("the music is not a WAV file");
-    int format_ok = 0;
-    for (size_t at = 12; at + 8 <= size;) {
-        uint32_t length = le32(file + at + 4);
-        const unsigned char *body = file + at + 8;
-        if (memcmp(file + at, "fmt ", 4) == 0 && length >= 16)
-            format_ok = le16(body + 2) == 2 && le32(body + 4) == 48000 && le16(body + 14) == 16;
-        if (memcmp(file + at, "data", 4) == 0) {
-            if (!format_ok)
-                die("the music is not 48 kHz 16-bit stereo");
-            size_t available = size - (at + 8);
-            long frames = (long)((length < available ? length : available) / 4);
-            int16_t *left = malloc((size_t)frames * sizeof(int16_t) + 1);
-            for (long i = 0; i < frames; i++)
-                left[i] = le16(body + 4 * i);
-            free(file);
-            *count = frames;
-            return left;
-        }
-        at += 8 + length + (length & 1);
-    }
-    die("the music has no data chunk");
-    return NULL;
+    int16_t *left;
+    const char *error = wav_left(path, &left, count);
+    if (error != NULL)
+        die(error);
+    return left;
 }
 
 static int16_t *raw_left(const char *path, long *count)
 {
     size_t size;
-    unsigned char *file = read_file(path, &size);
-    long frames = (long)(size / 4);
-    int16_t *left = malloc((size_t)frames * sizeof(int16_t) + 1);
-    for (long i = 0; i < frames; i++)
-        left[i] = le16(file + 4 * i);
+    unsigned char *file = wav_read_file(path, &size);
+    if (file == NULL)
+        die("cannot read an input file");
+    *count = (long)(size / 4);
+    int16_t *left = wav_left_of_frames(file, *count);
     free(file);
-    *count = frames;
+    if (left == NULL)
+        die("out of memory");
     return left;
 }
 
@@ -130,7 +89,7 @@ int main(int argc, char **argv)
         return 2;
     }
     long music_count, recorded_count;
-    int16_t *music = wav_left(argv[1], &music_count);
+    int16_t *music = music_left(argv[1], &music_count);
     int16_t *recorded = raw_left(argv[2], &recorded_count);
     long long quantum = atoll(argv[4]);
     double zero_ns = strtod(argv[5], NULL);

@@ -17,6 +17,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "wav_left.h"
+
 static const double RATE = 48000.0;
 static const int SOUND = 100; /* about -50 dBFS */
 static const long MATCH = 12000;  /* 0.25 s */
@@ -28,48 +30,20 @@ static void die(const char *message)
     exit(2);
 }
 
-static uint32_t le32(const unsigned char *p) { return p[0] | p[1] << 8 | p[2] << 16 | (uint32_t)p[3] << 24; }
-static int16_t le16(const unsigned char *p) { return (int16_t)(p[0] | p[1] << 8); }
-
 /* The left channel of a 48 kHz 16-bit stereo WAV, as floats. */
-static float *wav_left(const char *path, long *count)
+static float *wav_left_floats(const char *path, long *count)
 {
-    FILE *f = fopen(path, "rb");
-    if (f == NULL)
-        die("cannot open an input file");
-    fseek(f, 0, SEEK_END);
-    long size = ftell(f);
-    fseek(f, 0, SEEK_SET);
-    unsigned char *file = malloc((size_t)size + 1);
-    if (file == NULL || fread(file, 1, (size_t)size, f) != (size_t)size)
-        die("cannot read an input file");
-    fclose(f);
-    if (size < 12 || memcmp(file, "RIFF", 4) != 0 || memcmp(file + 8, "WAVE", 4) != 0)
-        die("not a WAV file");
-    int format_ok = 0;
-    for (long at = 12; at + 8 <= size;) {
-        uint32_t length = le32(file + at + 4);
-        const unsigned char *body = file + at + 8;
-        if (memcmp(file + at, "fmt ", 4) == 0 && length >= 16)
-            format_ok = le16(body + 2) == 2 && le32(body + 4) == 48000 && le16(body + 14) == 16;
-        if (memcmp(file + at, "data", 4) == 0) {
-            if (!format_ok)
-                die("not 48 kHz 16-bit stereo");
-            /* A recording still being written has no final length yet. */
-            long available = size - (at + 8);
-            long bytes = length < (uint32_t)available && length > 0 ? (long)length : available;
-            long frames = bytes / 4;
-            float *left = malloc((size_t)frames * sizeof(float) + 1);
-            for (long i = 0; i < frames; i++)
-                left[i] = le16(body + 4 * i);
-            free(file);
-            *count = frames;
-            return left;
-        }
-        at += 8 + (long)length + (length & 1);
-    }
-    die("no data chunk");
-    return NULL;
+    int16_t *samples;
+    const char *error = wav_left(path, &samples, count);
+    if (error != NULL)
+        die(error);
+    float *left = malloc((size_t)*count * sizeof(float) + 1);
+    if (left == NULL)
+        die("out of memory");
+    for (long i = 0; i < *count; i++)
+        left[i] = samples[i];
+    free(samples);
+    return left;
 }
 
 static double correlation(const float *a, const float *b, long n, int step)
@@ -102,8 +76,8 @@ static long best_lag(const float *music, long music_count, const float *chunk, l
 static void find_at(const char *music_path, const char *rec_path, double from, double guess, double span)
 {
     long music_count, rec_count;
-    float *music = wav_left(music_path, &music_count);
-    float *rec = wav_left(rec_path, &rec_count);
+    float *music = wav_left_floats(music_path, &music_count);
+    float *rec = wav_left_floats(rec_path, &rec_count);
     long start = (long)(from * RATE);
     if (start < 0 || start + MATCH > rec_count)
         die("the recording is too short");
@@ -121,7 +95,7 @@ static int sounds(const float *rec, long i) { return fabsf(rec[i]) >= SOUND; }
 static void find_onset(const char *rec_path, double from)
 {
     long count, found = -1;
-    float *rec = wav_left(rec_path, &count);
+    float *rec = wav_left_floats(rec_path, &count);
     for (long i = (long)(from * RATE); i >= 0 && i < count && found < 0; i++)
         if (sounds(rec, i))
             found = i;
@@ -132,7 +106,7 @@ static void find_onset(const char *rec_path, double from)
 static void find_silence(const char *rec_path, double from, double length)
 {
     long count, quiet = 0, need = (long)(length * RATE), found = -1;
-    float *rec = wav_left(rec_path, &count);
+    float *rec = wav_left_floats(rec_path, &count);
     for (long i = (long)(from * RATE); i >= 0 && i < count && found < 0; i++) {
         quiet = sounds(rec, i) ? 0 : quiet + 1;
         if (quiet >= need)
