@@ -39,16 +39,19 @@ wait_for_colour() {
     return 1
 }
 
-# wait_for_output PATTERN SECONDS: until the studio's standard output has a
-# line matching PATTERN (grep -E).
-wait_for_output() {
-    local pattern=$1 limit=$2
+# wait_for_line FILE PATTERN SECONDS: until FILE has a line matching
+# PATTERN (grep -E).
+wait_for_line() {
+    local file=$1 pattern=$2 limit=$3
     for _ in $(seq $((limit * 20))); do
-        grep -qE "$pattern" "$DEMO_DIR/stdout" 2>/dev/null && return 0
+        grep -qE "$pattern" "$file" 2>/dev/null && return 0
         sleep 0.05
     done
     return 1
 }
+
+# wait_for_output PATTERN SECONDS: the studio's standard output has the line.
+wait_for_output() { wait_for_line "$DEMO_DIR/stdout" "$@"; }
 
 # screenshot_time: presses F12 and prints the T of the file it wrote.
 screenshot_time() {
@@ -97,11 +100,4 @@ save_by_rename() {
 }
 
 # wait_for_stderr_line PATTERN SECONDS: the same for standard error.
-wait_for_stderr_line() {
-    local pattern=$1 limit=$2
-    for _ in $(seq $((limit * 20))); do
-        grep -qE "$pattern" "$DEMO_DIR/stderr" 2>/dev/null && return 0
-        sleep 0.05
-    done
-    return 1
-}
+wait_for_stderr_line() { wait_for_line "$DEMO_DIR/stderr" "$@"; }
