@@ -65,10 +65,14 @@ check "no apt-get: says so and names the package" said "no apt-get. Install the 
 
 if [ "$(id -u)" -eq 0 ]; then
     # A user without sudo gets the command to run as root.
+    # It runs a copy of the script: the checkout may sit where that user can't
+    # read (a fresh clone in a mktemp -d directory is root's alone).
     bin=$(bin_without xdotool sudo)
-    chmod 755 "$WORK" "$bin"
+    mkdir -p "$WORK/tree/scripts"
+    cp "$ROOT/scripts/setup" "$WORK/tree/scripts/"
+    chmod -R a+rX "$WORK" "$bin"
     env PATH="$bin" setpriv --reuid=65534 --regid=65534 --clear-groups \
-        bash "$ROOT/scripts/setup" --tests >"$WORK/out" 2>&1
+        bash "$WORK/tree/scripts/setup" --tests >"$WORK/out" 2>&1
     STATUS=$?
     check "no sudo: status 1 (got $STATUS)" [ "$STATUS" -eq 1 ]
     check "no sudo: names the command for root" said "Not root and no sudo here. As root, run: apt-get install xdotool"
