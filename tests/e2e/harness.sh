@@ -140,11 +140,13 @@ start_x_server() {
 }
 
 # start_display [WxHxDEPTH [XVFB OPTIONS...]]: a private Xvfb (1920x1080x24
-# by default) and the test's own session bus.
+# by default) and the test's own session bus. -noreset: by default the server
+# resets when its last client leaves (the readiness check above), and a
+# program connecting during that reset is refused.
 start_display() {
     local screen=${1:-1920x1080x24}
     [ $# -gt 0 ] && shift
-    start_x_server xvfb Xvfb -screen 0 "$screen" -nolisten tcp "$@"
+    start_x_server xvfb Xvfb -screen 0 "$screen" -nolisten tcp -noreset "$@"
     XVFB_PID=$X_PID
     start_session_bus
 }
