@@ -19,6 +19,7 @@ WORK=$(mktemp -d /tmp/tessary-e2e.XXXXXX)
 FAILURES=0
 DEMO_PID=
 DEMO_DIR=
+DEMO_DIRS=()
 DEMO_PRELOAD=${TESSARY_GL_PRELOAD:-}
 XVFB_PID=
 DBUS_PID=
@@ -57,11 +58,13 @@ cleanup() {
     if [ "$FAILURES" -eq 0 ] && [ -z "${KEEP_WORK:-}" ]; then
         rm -rf "$WORK"
     else
-        # What the program last said is the first thing to read about a failure.
-        if [ "$FAILURES" -ne 0 ] && [ -s "${DEMO_DIR:-/nonexistent}/stderr" ]; then
-            echo "the program's last standard error ($DEMO_DIR/stderr):"
-            tail -n 20 "$DEMO_DIR/stderr" | sed 's/^/  | /'
-        fi
+        # What the program said is the first thing to read about a failure.
+        local dir
+        [ "$FAILURES" -ne 0 ] && printf '%s\n' "${DEMO_DIRS[@]}" | awk '!seen[$0]++' | while read -r dir; do
+            [ -s "$dir/stderr" ] || continue
+            echo "the program's standard error in $dir, its end:"
+            tail -n 10 "$dir/stderr" | sed 's/^/  | /'
+        done
         echo "work directory kept: $WORK"
     fi
 }
@@ -200,6 +203,7 @@ start_demo() {
     local dir=$1
     shift
     DEMO_DIR=$dir
+    DEMO_DIRS+=("$dir")
     DEMO_START=$(date +%s.%N)
     (cd "$dir" && LD_PRELOAD=$DEMO_PRELOAD exec /usr/bin/setsid "$TESSARY_BIN" "$@" \
         >"$dir/stdout" 2>"$dir/stderr") &
