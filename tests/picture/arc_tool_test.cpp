@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <png.h>
 
+#include "scratch_dir.h"
+
 #include <stdlib.h>
 
 #include <cstdio>
@@ -15,18 +17,6 @@
 namespace {
 
 const std::string arc_tool = ARC_TOOL;
-
-struct scratch {
-    std::string path;
-    scratch() {
-        char name[] = "/tmp/tessary-arc-XXXXXX";
-        if (mkdtemp(name)) path = name;
-    }
-    ~scratch() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path, ignored);
-    }
-};
 
 // A grey frame of `level`, with the top-left quarter at `corner`.
 void write_frame(const std::string &path, int level, int corner) {
@@ -75,7 +65,7 @@ std::vector<std::vector<double>> rows(const std::string &text) {
 }  // namespace
 
 TEST(arc_tool, stats_measure_luma_change_centre_and_black) {
-    scratch dir;
+    scratch_dir dir;
     write_frame(frame_name(dir.path, 0), 100, 100);
     write_frame(frame_name(dir.path, 1), 100, 10);   // a dark corner: a quarter of the pixels change by 90
     write_frame(frame_name(dir.path, 2), 220, 220);
@@ -93,7 +83,7 @@ TEST(arc_tool, stats_measure_luma_change_centre_and_black) {
 }
 
 TEST(arc_tool, compare_counts_pixels_off_by_more_than_16_levels_in_the_rows_asked) {
-    scratch a, b;
+    scratch_dir a, b;
     write_frame(frame_name(a.path, 0), 50, 50);
     write_frame(frame_name(b.path, 0), 50, 67);   // the top-left quarter is off by 17
     write_frame(frame_name(a.path, 1), 50, 50);
@@ -110,7 +100,7 @@ TEST(arc_tool, compare_counts_pixels_off_by_more_than_16_levels_in_the_rows_aske
 TEST(arc_tool, report_reads_hit_kinds_by_name_and_lands_them_by_time) {
     // A two-second song: a kick on the downbeat at 0.5 s, then at 1.0 s a
     // crash and a fill together, the silence at 1.5 s and the fade at 1.75 s.
-    scratch dir;
+    scratch_dir dir;
     std::ofstream(dir.path + "/song.glsl") << R"(const float BAR = 2.0;
 const float T_INTRO = 0.0; const float T_BUILD = 0.25; const float T_THEME = 0.5; const float T_BREAK = 0.75;
 const float T_CLIMAX = 1.0; const float T_OUTRO = 1.25; const float T_END = 2.0;

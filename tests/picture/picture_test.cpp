@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <png.h>
 
+#include "scratch_dir.h"
 #include "song.h"
 
 #include <stdlib.h>
@@ -53,19 +54,6 @@ image read_png(const std::string &path) {
     img.rgb = std::move(pixels);
     return img;
 }
-
-// A scratch directory for one test's renders, removed afterwards.
-struct scratch_dir {
-    std::string path;
-    scratch_dir() {
-        char name[] = "/tmp/tessary-picture-XXXXXX";
-        if (mkdtemp(name)) path = name;
-    }
-    ~scratch_dir() {
-        std::error_code ignored;
-        if (!path.empty()) std::filesystem::remove_all(path, ignored);
-    }
-};
 
 // Runs tessary-capture on the demo's data; on failure the tool's own output
 // becomes the test's failure message.
