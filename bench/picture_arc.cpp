@@ -484,7 +484,8 @@ int report(char **argv) {
 
     // ---- the plot ----
     std::ofstream mvg(argv[7]);
-    const int W = 1800, H = 720, L = 70, R = 20;
+    // H is the plot's height; the legend has a row of its own below it.
+    const int W = 1800, H = 720, L = 70, R = 20, legend_row = 24;
     const double plot_w = W - L - R;
     auto x_of = [&](double t) { return L + plot_w * t / length; };
     struct panel {
@@ -493,8 +494,8 @@ int report(char **argv) {
         double lo, hi;
     };
     const panel panels[] = {{"mean luma", 40, 190, 0, 255}, {"MAD", 270, 190, 0, 60}, {"music dBFS", 500, 150, -60, 0}};
-    mvg << "viewbox 0 0 " << W << " " << H << "\n";
-    mvg << "fill '#141414' rectangle 0,0 " << W << "," << H << "\n";
+    mvg << "viewbox 0 0 " << W << " " << H + legend_row << "\n";
+    mvg << "fill '#141414' rectangle 0,0 " << W << "," << H + legend_row << "\n";
     mvg << "font '/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf' font-size 14\n";
     const char *shades[] = {"#1d1d24", "#24201d"};
     for (int i = 0; i < 6; ++i) {
@@ -530,7 +531,7 @@ int report(char **argv) {
     }
     for (int sec = 0; sec <= static_cast<int>(length); sec += 8)
         mvg << "stroke none fill '#999999' text " << x_of(sec) - 8 << "," << H - 12 << " '" << sec << " s'\n";
-    mvg << "fill '#777777' text " << W - 640 << ",24 'hits: C crash, I impact, F fill/final/fade, R roll, S stop/silence, N new'\n";
+    mvg << "fill '#777777' text " << L << "," << H + legend_row - 8 << " 'hits: C crash, I impact, F fill/final/fade, R roll, S stop/silence, N new'\n";
     std::printf("picture_arc: %s\n", verdict.failed ? (std::to_string(verdict.failed) + " target(s) missed").c_str() : "every target met");
     return 0;
 }
