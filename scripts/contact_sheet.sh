@@ -11,11 +11,10 @@ set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 source "$root/scripts/find_capture.sh"
-capture=$(find_capture "${1:-}") || capture=
-if [[ -z $capture || ! -x $capture ]]; then
+capture=$(find_capture "${1:-}") || {
     echo "contact_sheet.sh: no tessary-capture binary; build it or pass its path" >&2
     exit 1
-fi
+}
 command -v montage >/dev/null || { echo "contact_sheet.sh: ImageMagick's montage is missing" >&2; exit 1; }
 
 size=${SHEET_SIZE:-480x270}

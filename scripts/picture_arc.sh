@@ -21,13 +21,12 @@ set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 source "$root/scripts/find_capture.sh"
-capture=$(find_capture "${1:-}") || capture=
 say() { echo "picture_arc.sh: $*"; }
 die() {
     echo "picture_arc.sh: $*" >&2
     exit 1
 }
-[[ -n $capture && -x $capture ]] || die "no tessary-capture binary; build it or pass its path"
+capture=$(find_capture "${1:-}") || die "no tessary-capture binary; build it or pass its path"
 for command in c++ convert montage; do
     command -v "$command" >/dev/null || die "$command is missing"
 done
