@@ -278,12 +278,17 @@ vec3 text_layer(vec3 col, vec2 sp, float px, float t) {
     plan_text(t, big, small, band);
     if (sp.y < band.x || sp.y > band.y) return col;
     // the two lines never share a row, so each pixel sets only the one it is in
-    bool big_on_top = big.origin.y > small.origin.y;
-    text_line upper = big_on_top ? big : small;
-    text_line lower = big_on_top ? small : big;
+    // (if/else, not ?:, on structures: WebGL refuses the conditional operator on them)
+    text_line upper = small;
+    text_line lower = big;
+    if (big.origin.y > small.origin.y) {
+        upper = big;
+        lower = small;
+    }
     float split = 0.5 * (lower.origin.y + lower.cell * ATLAS_ASCENDER / ATLAS_CELL +
                          upper.origin.y - upper.cell * ATLAS_DESCENDER / ATLAS_CELL);
-    text_line l = sp.y > split ? upper : lower;
+    text_line l = lower;
+    if (sp.y > split) l = upper;
     return ink(col, line_distance(sp, l), l.cell, px, l.alpha);
 }
 
@@ -1206,7 +1211,11 @@ vec3 show(vec2 uv, float t, float px) {
     bool outro = t >= T_OUTRO;
     float floor_t = outro ? t - T_OUTRO + 4.0 : t;
     float dusk = outro ? 1.0 : 0.0;
-    camera cam = w_city > 0.0 ? city_camera(t) : (w_nave > 0.0 ? nave_camera(t) : (w_planet > 0.0 ? planet_camera(t) : floor_camera(floor_t, dusk)));
+    camera cam;
+    if (w_city > 0.0) cam = city_camera(t);
+    else if (w_nave > 0.0) cam = nave_camera(t);
+    else if (w_planet > 0.0) cam = planet_camera(t);
+    else cam = floor_camera(floor_t, dusk);
     vec3 rd = camera_ray(uv, cam);
 
     vec3 col = vec3(0.0);
