@@ -137,6 +137,12 @@ const int LINE_START[14] = int[14](
     0, 7, 31, 46, 51, 61, 70, 82, 97, 116, 130, 153, 169, 186);
 const int LINE_LENGTH[14] = int[14](
     7, 24, 15, 5, 10, 9, 12, 15, 19, 14, 23, 16, 17, 19);
+// Each line's width in atlas texels, the sum of its glyphs' advances, so
+// that centring a line costs a read instead of a loop over it (the picture
+// tests check the sums).
+const float LINE_WIDTH[14] = float[14](
+    202.950, 524.846, 354.006, 144.453, 253.029, 254.628, 276.896,
+    367.053, 471.643, 326.584, 526.917, 373.967, 395.762, 452.014);
 
 // Text schedule, the one source the picture tests read too:
 // vec4(first second, last second, band bottom, band top), the band in
@@ -146,7 +152,7 @@ const vec4 TEXT_TITLE   = vec4(  5.0,  14.5, 0.30, 0.76);
 const vec4 TEXT_CODE    = vec4( 18.0,  23.5, 0.08, 0.38);
 const vec4 TEXT_MUSIC   = vec4( 24.5,  30.0, 0.08, 0.38);
 const vec4 TEXT_GREETS  = vec4( 66.0,  78.0, 0.08, 0.40);
-const vec4 TEXT_THANKS  = vec4(114.0, 125.0, 0.30, 0.76);
+const vec4 TEXT_THANKS  = vec4(114.0, 125.0, 0.16, 0.30);
 
 // Letters pop in one after another when a block starts, this many a second.
 const float LETTERS_PER_SECOND = 16.0;
@@ -173,13 +179,7 @@ float line_distance(vec2 sp, text_line l) {
     int line = max(l.line, 0);
     int start = LINE_START[line];
     int len = row ? min(LINE_LENGTH[line], MAX_LINE_CHARS) : 0;
-    if (l.centred > 0.5) {
-        float width = 0.0;
-        for (int i = 0; i < len; ++i) {
-            width += glyph_advance(TEXT_CHARS[start + i]);
-        }
-        p.x += 0.5 * width;
-    }
+    p.x += 0.5 * l.centred * LINE_WIDTH[line];
     if (p.x < -ATLAS_SPREAD) len = 0;
     // Walk to the glyph whose advance box holds p, then read it and the
     // neighbour on the nearer side, whose outline and glow can reach over.
@@ -241,14 +241,16 @@ void plan_text(float t, out text_line big, out text_line small, out vec2 band) {
     big = NO_LINE;
     small = NO_LINE;
     band = vec2(2.0);
-    if (block_on(TEXT_TITLE, t) || block_on(TEXT_THANKS, t)) {
-        bool title = t < T_BUILD;
-        vec4 block = title ? TEXT_TITLE : TEXT_THANKS;
-        float a = block_alpha(block, t);
-        float shown = (t - block.x) * LETTERS_PER_SECOND;
+    if (block_on(TEXT_TITLE, t)) {
+        float a = block_alpha(TEXT_TITLE, t);
+        float shown = (t - TEXT_TITLE.x) * LETTERS_PER_SECOND;
         big = text_line(LINE_TITLE, vec2(0.5 * aspect, 0.47), 0.30, 1.0, shown, a);
-        small = text_line(title ? LINE_TAGLINE : LINE_THANKS, vec2(0.5 * aspect, 0.355), 0.085, 1.0, shown - 6.0, a);
-        band = block.zw;
+        small = text_line(LINE_TAGLINE, vec2(0.5 * aspect, 0.355), 0.085, 1.0, shown - 6.0, a);
+        band = TEXT_TITLE.zw;
+    } else if (block_on(TEXT_THANKS, t)) {
+        // the outro's title is spelled by its tiles at the final hit
+        small = text_line(LINE_THANKS, vec2(0.5 * aspect, 0.2), 0.085, 1.0, (t - TEXT_THANKS.x) * LETTERS_PER_SECOND, block_alpha(TEXT_THANKS, t));
+        band = TEXT_THANKS.zw;
     } else if (block_on(TEXT_CODE, t) || block_on(TEXT_MUSIC, t)) {
         bool code = t < TEXT_MUSIC.x;
         vec4 block = code ? TEXT_CODE : TEXT_MUSIC;
@@ -281,7 +283,9 @@ vec3 text_layer(vec3 col, vec2 sp, float px, float t) {
     // (if/else, not ?:, on structures: WebGL refuses the conditional operator on them)
     text_line upper = small;
     text_line lower = big;
-    if (big.origin.y > small.origin.y) {
+    if (big.line < 0) {
+        lower = small;
+    } else if (big.origin.y > small.origin.y) {
         upper = big;
         lower = small;
     }
@@ -358,10 +362,11 @@ float since_step(int now, int before, float in_bar) {
 }
 
 // How hard a hit of each kind lands: the drops and the final hit most, the
-// silence and the fade not at all.
+// silence and the fade not at all, fills, rolls and stops lightly: they
+// often fall within a second of a crash, and every hit is a flash.
 float hit_strength(int kind) {
     return kind == HIT_IMPACT || kind == HIT_FINAL ? 1.5 : (kind == HIT_CRASH || kind == HIT_NEW ? 1.0 :
-           (kind == HIT_SILENCE || kind == HIT_FADE ? 0.0 : 0.8));
+           (kind == HIT_SILENCE || kind == HIT_FADE ? 0.0 : 0.6));
 }
 
 // The song at this frame, worked out once at the top of main().
@@ -416,6 +421,24 @@ float clap(float rate) {
 float hit(float rate) {
     return song_strength * decay(rate * song_hit);
 }
+
+// ---- colour script: every colour of the show comes from here (docs/picture.md) ----
+// Linear light. A night that warms up: the intro's cold pre-dawn, teal and
+// cyan, turns amber in the tunnel; the city is a night of violet, magenta
+// and teal under a white moon with warm windows; space is indigo and violet
+// with gold light; the climax plays the pairs against black glass; the outro
+// is an ember dusk. scripts/picture_review.sh draws these as swatches.
+const vec3 NIGHT   = vec3(0.003, 0.004, 0.011);
+const vec3 INDIGO  = vec3(0.018, 0.024, 0.085);
+const vec3 VIOLET  = vec3(0.13, 0.035, 0.26);
+const vec3 MAGENTA = vec3(0.95, 0.06, 0.42);
+const vec3 TEAL    = vec3(0.03, 0.55, 0.55);
+const vec3 CYAN    = vec3(0.3, 0.75, 1.0);
+const vec3 AMBER   = vec3(1.0, 0.45, 0.1);
+const vec3 GOLD    = vec3(1.0, 0.75, 0.38);
+const vec3 EMBER   = vec3(0.7, 0.13, 0.04);
+const vec3 MOON    = vec3(0.78, 0.86, 1.0);
+// ---- end of colour script ----
 
 // Cosine palette: smooth hue ramps with few parameters. The cosine is a
 // smoothed triangle wave, within 2% of the real one and far cheaper.
@@ -475,31 +498,61 @@ float hex_radius(vec2 h) {
 }
 
 // ---------------------------------------------------------------- intro and outro: the hex floor
-// An endless floor of hexagonal tiles under a low sun. In the intro the
-// tiles wake up around the camera; on every kick a ring of light runs over
-// them. The outro is the same floor at dusk, the tiles going dark again.
-const float FLOOR_TILE = 1.3;   // world units per hex
+// An endless floor of dark glazed hexagonal tiles that mirror the sky. The
+// intro is a cold pre-dawn: two shots, a cut every four bars, a low glide
+// and then a crane over tiles that wake up in teal around the camera; a
+// ring of light runs over them every bar. The outro is the same floor at an
+// ember dusk, lit by a ring on every kick while the tiles go dark again; at
+// the final hit the camera cranes up and the tiles spell the title.
+const float FLOOR_TILE = 1.3;       // world units per hex
+const float OUTRO_Z = 200.0;        // the outro glides over another stretch of the floor
+const vec2 TITLE_AT = vec2(0.0, OUTRO_Z + 41.0);    // the tiled title's centre on the floor
+const float TITLE_CELL = 17.0;      // an atlas cell in floor units: the title is about 54 wide
 
-camera floor_camera(float t, float dusk) {
-    float travel = t * 0.9;
-    vec3 ro = vec3(0.4 * sway(t * 0.21), 2.2 + 0.6 * sway(t * 0.13) + dusk * 0.08 * t, travel);
-    return camera(ro, vec3(0.0, 0.3, travel + 4.0), 0.05 * sway(t * 0.3), 1.7);
+camera floor_camera(float t) {
+    if (t >= T_OUTRO) {
+        float local = t - T_OUTRO;
+        vec3 ro = vec3(0.4 * sway(local * 0.21), 1.8 + 0.2 * sway(local * 0.3), OUTRO_Z + 0.9 * local);
+        vec3 ta = ro + vec3(-0.35, -0.06, 1.0);
+        // the final hit: up over the tiled title, looking down on it
+        float crane = smoothstep(T_END - 2.0 * BAR - 0.2, T_END - BAR + 0.6, t);
+        crane = crane * crane * (3.0 - 2.0 * crane);
+        ro = mix(ro, vec3(TITLE_AT.x, 31.0, TITLE_AT.y - 13.0), crane);
+        ta = mix(ta, vec3(TITLE_AT.x, 0.0, TITLE_AT.y - 1.5), crane);
+        return camera(ro, ta, 0.0, 1.7);
+    }
+    if (t < 4.0 * BAR) {
+        // a low glide, turning from the dark towards the glow
+        return camera(vec3(-1.0 + 0.25 * t, 1.1 + 0.04 * t, 0.9 * t), vec3(-1.0 + 0.25 * t + 0.9 - 0.1 * t, 0.75, 0.9 * t + 4.0), 0.04 * sway(t * 0.3), 1.7);
+    }
+    // a crane, rising and drifting sideways over the waking field
+    float s = t - 4.0 * BAR;
+    vec3 ro = vec3(-6.0 + 0.7 * s, 3.2 + 0.35 * s, 4.0 + 0.5 * s);
+    return camera(ro, ro + vec3(0.35, -1.0, 1.5), -0.05, 1.7);
 }
 
-vec3 hex_floor(vec3 ro, vec3 rd, float t, float dusk, float px) {
+// The sky over the floor: pre-dawn teal in the intro, ember dusk in the
+// outro, a glow where the sun is below the horizon.
+vec3 floor_sky(vec3 d, float dusk) {
+    vec3 glow_dir = normalize(vec3(-0.5, 0.0, 1.0));
+    float toward = max(dot(normalize(vec3(d.x, 0.0, d.z) + 1e-5), glow_dir), 0.0) * smoothstep(0.0, 0.3, length(d.xz));
+    float low = 1.0 - smoothstep(-0.02, mix(0.35, 0.45, dusk), d.y);
+    vec3 horizon = mix(TEAL * 0.12 + INDIGO, EMBER * 0.18 + AMBER * 0.04 * toward, dusk);
+    vec3 sky = mix(mix(NIGHT, VIOLET * 0.25, dusk), horizon, low * low);
+    return sky + mix(CYAN * 0.12, AMBER * 0.3, dusk) * pow8(toward) * low * low * low;
+}
 
-    vec3 sun_dir = normalize(vec3(-0.5, mix(0.18, 0.06, dusk), 1.0));
-    vec3 sky_lo = mix(vec3(0.50, 0.32, 0.55), vec3(0.65, 0.18, 0.10), dusk);
-    vec3 sky_hi = mix(vec3(0.02, 0.04, 0.12), vec3(0.03, 0.01, 0.06), dusk);
-    float sun = max(dot(rd, sun_dir), 0.0);
-    vec3 sky = mix(sky_lo, sky_hi, smoothstep(-0.02, 0.45, rd.y));
-    float sun8 = pow8(sun);
-    sun = sun8 * sun8;
-    sky += vec3(1.0, 0.6, 0.3) * (sun * sun * 2.0 + sun8 * 0.25);
-    // the outro's first bar: dusk has just fallen after the climax's blaze,
-    // and the first ring of light carries the crash out over the floor
-    float arrive = dusk > 0.5 ? 0.3 + 0.7 * smoothstep(4.0, 4.0 + BAR, t) : 1.0;
-    sky *= arrive;
+// Whether the floor tile centred at `at` belongs to the tiled title: its
+// centre lies inside a letter.
+float title_tile(vec2 at) {
+    text_line title = text_line(LINE_TITLE, TITLE_AT - vec2(0.0, 0.2 * TITLE_CELL), TITLE_CELL, 1.0, float(MAX_LINE_CHARS), 1.0);
+    // mirrored: the floor's x runs to the left of a camera looking along +z
+    return step(0.5, line_distance(vec2(2.0 * TITLE_AT.x - at.x, at.y), title));
+}
+
+vec3 hex_floor(vec3 ro, vec3 rd, float t, float px) {
+    float dusk = t >= T_OUTRO ? 1.0 : 0.0;
+    vec3 sky = floor_sky(rd, dusk);
     if (rd.y > -0.002) return sky;
 
     float dist = -ro.y / rd.y;
@@ -508,45 +561,55 @@ vec3 hex_floor(vec3 ro, vec3 rd, float t, float dusk, float px) {
     vec4 h = hex_tile(q);
     float r = hex_radius(h.xy);
     float rnd = hash12(h.zw);
+    vec2 centre = h.zw * HEX * FLOOR_TILE;
 
-    // tiles come alive ring by ring around the starting point
+    // tiles come alive ring by ring around the start of the intro, and go
+    // dark again one by one over the outro
+    float local = dusk > 0.5 ? t - T_OUTRO : t;
     float from_start = length(h.zw * HEX - vec2(0.0, 3.0));
-    float wake = mix(from_start * 0.45 + rnd * 2.0 - 1.0, 6.0 + from_start * 0.2 + rnd * 4.0, dusk);
-    float alive = smoothstep(wake, wake + 1.25, t);
+    float wake = mix(from_start * 0.3 + rnd * 2.0 - 1.0, 6.0 + rnd * 8.0, dusk);
+    float alive = smoothstep(wake, wake + 1.25, local);
     alive = mix(alive, 1.0 - alive, dusk);
 
     // one screen pixel on the floor, in tile units, for the grout edge
     float fw = px * dist / (1.7 * FLOOR_TILE * max(-rd.y, 0.02)) * 1.5;
     float grout = smoothstep(0.43 - fw, 0.43 + fw, r + 0.02);
-    // bevelled rims: the tilt towards the rim, lit or shaded by the sun
-    float bevel = smoothstep(0.28, 0.43, r);
-    float dif = max(sun_dir.y + bevel * 1.2 * dot(h.xy, sun_dir.xz), 0.0) * 2.5;
+    grout = mix(grout, 0.25, smoothstep(0.15, 0.5, fw));
+    // bevelled rims tilt the glaze towards the grout
+    float bevel = smoothstep(0.28, 0.43, r) * (1.0 - smoothstep(0.15, 0.5, fw));
+    vec3 n = normalize(vec3(-h.x * bevel * 1.5, 1.0, -h.y * bevel * 1.5));
+    vec3 refl = reflect(rd, n);
+    float fresnel = 1.0 - max(dot(n, -rd), 0.0);
+    fresnel = 0.04 + 0.96 * fresnel * fresnel * fresnel * fresnel * fresnel;
 
-    vec3 base = palette(rnd * 0.35 + 0.55 + 0.1 * dusk, vec3(0.35), vec3(0.3), vec3(1.0), vec3(0.0, 0.1, 0.2));
-    base *= 0.25 + 0.75 * alive;
-    vec3 col = base * (0.12 + 0.9 * dif * vec3(1.0, 0.8, 0.6));
+    vec3 base = mix(mix(INDIGO * 1.5, TEAL * 0.08, rnd), mix(VIOLET * 0.25, EMBER * 0.08, rnd), dusk);
+    vec3 col = base * (0.3 + 0.7 * alive) + floor_sky(refl, dusk) * fresnel * mix(1.4, 0.5, dusk);
 
-    // ring of light from in front of the camera, one per kick
-    // a ring per kick while the outro's beat lasts, otherwise one per bar
-    float period = dusk > 0.5 && t < 12.0 ? BEAT : BAR;
-    float beat_t = fract(t / period) * period;
-    vec2 ring_centre = vec2(0.0, floor(t / period) * period * 0.9 / FLOOR_TILE + 3.0);
-    float ring = abs(length(h.zw * HEX - ring_centre) - beat_t * 14.0);
-    float pulse = decay(ring * 0.9) * decay(beat_t * 2.5) * alive;
-    vec3 glow_col = mix(vec3(0.2, 0.9, 1.0), vec3(1.0, 0.35, 0.15), dusk);
-    col *= arrive;
-    col += glow_col * pulse * (0.3 + 1.2 * step(0.8, rnd)) * (1.0 + 2.0 * (1.0 - arrive));
+    // a ring of light from ahead of the camera: on every kick while the
+    // outro's beat lasts, otherwise once a bar
+    float age = dusk > 0.5 && song_kick < BAR ? song_kick : fract(t / BAR) * BAR;
+    float ring = abs(length(centre - vec2(ro.x, ro.z + 5.0)) - age * 16.0);
+    float pulse = decay(ring * 0.7) * decay(age * 2.0) * alive;
+    vec3 glow_col = mix(TEAL, AMBER, dusk);
+    col += glow_col * pulse * (0.25 + 1.5 * step(0.75, rnd)) * (1.0 - grout);
+    // tiles that woke up glow from within, a few brighter
+    col += glow_col * alive * step(0.9, rnd) * 0.15 * (1.0 - dusk);
 
     // the grout glows faintly in the glow colour
-    col = mix(col, glow_col * (0.05 + 0.6 * pulse) * alive, grout);
-    float fog = exp(-dist * 0.045);
+    col = mix(col, glow_col * (0.02 + 0.5 * pulse) * alive, grout);
+
+    // the final hit: the title's tiles light up, from its middle out
+    float lit = smoothstep(0.0, 0.25, t - T_END + 2.0 * BAR - abs(centre.x - TITLE_AT.x) * 0.01);
+    if (lit > 0.0) col = mix(col, GOLD * (1.2 + 2.5 * decay(5.0 * (t - T_END + 2.0 * BAR))), lit * title_tile(centre) * (1.0 - grout));
+
+    float fog = exp(-dist * mix(0.03, 0.015, dusk));
     return mix(sky, col, fog);
 }
 
 // ---------------------------------------------------------------- build-up: the tile tunnel
 // A tunnel lined with dark glazed tiles, flown through ever faster. Light
-// rings race along it on every kick and the lit tiles take the quad's corner
-// colours (v_color), so the tint changes with the side of the screen.
+// rings race along it on every kick, and lit tiles flare with it: teal or
+// cyan by the side of the screen, more of them amber towards the drop.
 const float TUNNEL_TILES = 24.0;    // tiles around the circumference
 const float TUNNEL_FOCAL = 1.2;
 
@@ -578,41 +641,63 @@ vec3 tile_tunnel(vec2 uv, float t, float px) {
     float grout = smoothstep(0.43 - fw, 0.43 + fw, edge);
     grout = mix(grout, 0.25, smoothstep(0.1, 0.4, fw));    // far away: average out instead of shimmering
 
-    vec3 base = mix(vec3(0.012, 0.014, 0.02), vec3(0.05, 0.045, 0.06), rnd);
+    vec3 base = mix(NIGHT * 2.0, INDIGO * 0.9, rnd);
     // glaze: a highlight across each tile that slides as the camera moves
     float glaze = max(1.0 - length(f - vec2(0.15, -0.2)) * 1.6, 0.0);
     glaze *= glaze * glaze;
-    vec3 col = base + glaze * 0.05;
+    vec3 col = base + glaze * CYAN * 0.04;
 
     // lit tiles: a new random set on every bar, growing denser towards the drop
     float bar = floor(t / BAR);
     float lit = step(0.9 - 0.12 * smoothstep(T_BUILD, T_THEME, t), hash12(cell + bar * 7.13));
     float k = kick(5.0);
-    col += lit * v_color.rgb * (0.8 + 0.3 * k) * (1.0 - 0.8 * edge);
+    // lit tiles in the colour script's cool pair, the side of the screen (the
+    // quad's corner colours) choosing which, turning amber towards the drop
+    vec3 tint = mix(TEAL, CYAN, smoothstep(0.3, 0.7, v_color.b + 0.5 * v_color.g));
+    tint = mix(tint, AMBER, step(1.0 - 0.5 * smoothstep(T_BUILD, T_THEME, t), hash12(cell * 3.7)));
+    col += lit * tint * (0.5 + 0.6 * k) * (1.0 - 0.8 * edge);
 
     // a ring of light runs down the tunnel after each kick
     float ring = depth - min(song_kick, BAR) * 14.0 - 1.0;
-    col += vec3(0.6, 0.8, 1.0) * decay(abs(ring) * 12.0) * 0.5 * k;
+    col += CYAN * decay(abs(ring) * 12.0) * 0.8 * k;
     col *= 1.0 - grout * 0.7;
 
     float fog = exp(-depth * 0.1);
-    vec3 far = mix(vec3(0.02, 0.01, 0.04), vec3(0.9, 0.8, 1.0), smoothstep(T_THEME - BAR, T_THEME, t));
+    vec3 far = mix(INDIGO, GOLD, smoothstep(T_THEME - BAR, T_THEME, t));
     return mix(far, col, fog);
+}
+
+// Stars fixed to directions: a jittered point in each cell of a grid over
+// the direction, never smaller than a pixel so they do not sparkle as the
+// camera turns, and never reaching past their cell, whose star alone is
+// drawn there.
+vec3 star_field(vec3 rd, float px) {
+    vec3 g = rd * 40.0;
+    vec3 cell = floor(g);
+    float rnd = hash12(cell.xy + cell.z * 37.0);
+    vec3 at = cell + 0.5 + 0.3 * (vec3(rnd, fract(rnd * 17.0), fract(rnd * 31.0)) - 0.5);
+    float size = clamp(40.0 * px * 1.1, 0.06, 0.33);
+    float d = min(dot(g - at, g - at) / (size * size), 1.0);
+    float bright = step(0.96, rnd) * (0.2 + fract(rnd * 7.0)) * 0.015 / (size * size);
+    return mix(MOON, GOLD, fract(rnd * 13.0)) * bright * (1.0 - d) * (1.0 - d);
 }
 
 // ---------------------------------------------------------------- main theme: the column city
 // A night city of square columns that rise and fall with the music, traced
-// exactly through the grid cell by cell. Neon roofs flash on the kick, the
-// windows on the claps, and the camera cuts to a new shot every two bars:
-// eight shots, none shown twice. A low moon casts soft shadows over the
-// heightfield and the columns around each point shade its ambient light.
+// exactly through the grid cell by cell. The roofs' neon borders light up
+// on the kick, the windows on the claps, and the camera cuts to a new shot
+// every two bars: eight shots, none shown twice, all of them above the
+// tallest roof and looking down enough that the sky stays a band at the
+// top. A low moon casts long soft shadows over the heightfield and the
+// columns around each point shade its ambient light.
 const int CITY_STEPS = 40;
 const float CITY_FAR = 30.0;        // where the march gives up
 const float CITY_FOG_END = 26.0;    // the haze has swallowed everything by here
 const float CITY_MAX_HEIGHT = 4.0;
-const vec3 CITY_MOON = vec3(-0.52, 0.55, 0.653);    // unit vector to the moon
-const int CITY_SHADOW_TAPS = 7;
-const int CITY_AO_TAPS = 4;
+const vec3 CITY_MOON = vec3(-0.6182, 0.1442, 0.7727);    // unit vector to the moon, low over the horizon
+const float CITY_BORDER = 0.045;    // the neon border's width on a roof
+const int CITY_SHADOW_TAPS = 4;
+const int CITY_AO_TAPS = 2;
 
 // `phase` moves the swell, `row` picks the diagonal thrown up by the kick.
 float column_height(vec2 cell, float phase, float row, float jump) {
@@ -623,15 +708,16 @@ float column_height(vec2 cell, float phase, float row, float jump) {
 }
 
 // The shots: where each starts, how it moves per second and where it looks.
+// Every one flies above CITY_MAX_HEIGHT, so no column grazes the lens.
 const vec3 SHOT_FROM[8] = vec3[8](
-    vec3(0.0, 6.0, -4.0), vec3(20.0, 3.6, 9.0), vec3(5.0, 11.0, 5.0), vec3(-6.0, 3.2, 30.0),
-    vec3(3.0, 2.2, 0.0), vec3(0.0, 4.6, 0.0), vec3(4.0, 12.5, 4.0), vec3(0.0, 4.0, 9.0));
+    vec3(0.0, 6.0, -4.0), vec3(20.0, 5.2, 9.0), vec3(5.0, 11.0, 5.0), vec3(-6.0, 5.0, 30.0),
+    vec3(3.0, 4.6, 0.0), vec3(0.0, 5.4, 0.0), vec3(4.0, 12.5, 4.0), vec3(0.0, 5.0, 9.0));
 const vec3 SHOT_MOVE[8] = vec3[8](
     vec3(1.2, 0.0, 2.0), vec3(-1.5, 0.0, 0.0), vec3(0.0, 0.0, 0.6), vec3(2.5, 0.0, -0.8),
-    vec3(0.3, 1.1, 1.4), vec3(2.0, 0.0, 2.0), vec3(0.9, -0.6, 0.5), vec3(0.0, 0.5, -1.8));
+    vec3(0.3, 0.6, 1.4), vec3(2.0, 0.0, 2.0), vec3(0.9, -0.6, 0.5), vec3(-0.3, 0.2, 1.6));
 const vec3 SHOT_LOOK[8] = vec3[8](
-    vec3(1.0, -0.9, 2.5), vec3(-2.0, -0.7, 1.2), vec3(0.3, -2.0, 0.8), vec3(1.2, -0.35, -2.0),
-    vec3(0.5, -0.7, 2.0), vec3(1.0, -0.45, 1.0), vec3(-0.6, -2.0, 1.0), vec3(0.4, -0.55, 2.0));
+    vec3(1.0, -1.7, 2.5), vec3(-2.0, -1.6, 1.2), vec3(0.3, -2.0, 0.8), vec3(1.2, -1.6, -2.0),
+    vec3(0.5, -1.4, 2.0), vec3(1.0, -0.95, 1.0), vec3(-0.6, -2.0, 1.0), vec3(-0.62, -0.37, 0.77));
 
 camera city_camera(float t) {
     float local = t - T_THEME;
@@ -647,7 +733,7 @@ camera city_camera(float t) {
         move = this_shot ? SHOT_MOVE[i] : move;
         look = this_shot ? SHOT_LOOK[i] : look;
     }
-    vec3 ro = from + move * 2.0 * in_shot;
+    vec3 ro = from + move * 3.5 * in_shot;
     vec3 ta = ro + look;
     ro.xz += shot * vec2(17.0, 23.0);
     ta.xz += shot * vec2(17.0, 23.0);
@@ -656,42 +742,79 @@ camera city_camera(float t) {
 
 // Share of the sky open above p, and the moonlight reaching it, in one
 // loop (every pixel of every scene pays for one round of each loop). The
-// first `taps` look in four directions across the open half-space: how high
-// the neighbouring column rises over p. The rest sample the moon's ray over
+// first `taps` look round across the open half-space: how high the
+// neighbouring column rises over p. The rest sample the moon's ray over
 // the roofs: the closest it passes over a column, for its distance, sets
 // the penumbra.
 vec2 city_light(vec3 p, vec3 n, float phase, float row, float jump, int taps, int steps) {
     vec2 base = n.y > 0.5 ? vec2(0.7071, 0.7071) : n.xz;
-    float spread = n.y > 0.5 ? 1.5708 : 0.6;
+    float spread = n.y > 0.5 ? 3.1416 : 1.2;
     float open = 0.0;
     float lit = 1.0;
     float s = 0.12;
-    for (int i = 0; i < taps + steps; ++i) {
+    int count = taps + steps;
+    // tested at the end, as in nave_light
+    for (int i = 0;;) {
         bool tap = i < taps;
         vec3 q = p + CITY_MOON * s;
-        vec2 at = tap ? p.xz + n.xz * 0.02 + rot((float(i) - 1.5) * spread) * base * 0.8 : q.xz;
+        vec2 at = tap ? p.xz + n.xz * 0.02 + rot((float(i) - 0.5) * spread) * base * 0.8 : q.xz;
         float h = column_height(floor(at), phase, row, jump);
         if (tap) {
             float rise = max((h - p.y) / 0.8, 0.0);
             open += 1.0 - rise * inversesqrt(1.0 + rise * rise);
-        } else {
+        } else if (i < count) {
             lit = min(lit, clamp(0.5 + 3.0 * (q.y - h) / s, 0.0, 1.0));
-            s += 0.22 + 0.25 * s;
-            if (q.y > CITY_MAX_HEIGHT + jump) break;
+            s += 0.3 + 0.5 * s;
         }
+        if (++i >= count || (!tap && q.y > CITY_MAX_HEIGHT + jump)) break;
     }
     return vec2(lit, taps > 0 ? open / float(taps) : 1.0);
 }
 
+// The footprint of a pixel `s` wide across the ray on a plane with normal
+// n, along the plane's axes a and b: stretched along the ray's slant, so
+// lines across it are filtered and lines along it stay sharp.
+vec2 footprint(vec3 rd, vec3 n, vec3 a, vec3 b, float s) {
+    float c = max(abs(dot(rd, n)), 0.05);
+    vec2 u = vec2(dot(rd, a), dot(rd, b));
+    u = dot(u, u) > 1e-10 ? normalize(u) : vec2(1.0, 0.0);
+    vec2 major = u * s / c;
+    vec2 minor = u.yx * s;
+    return sqrt(major * major + minor * minor) + 1e-4;
+}
+
+// Share of [x - w/2, x + w/2] covered by windows that fill the middle half
+// of every unit: the windows box-filtered over a pixel's footprint w.
+float window_cover(float x, float w) {
+    vec2 e = x + vec2(-0.5, 0.5) * w;
+    vec2 f = floor(e) * 0.5 + clamp(fract(e) - 0.25, 0.0, 0.5);
+    return (f.y - f.x) / w;
+}
+
+// The night sky: near-black overhead, a violet glow along the horizon and
+// the moon low above it.
+vec3 city_sky(vec3 rd, float px) {
+    vec3 sky = mix(VIOLET * 0.15 + MAGENTA * 0.01, NIGHT, smoothstep(-0.03, 0.16, rd.y)) + star_field(rd, px) * 0.5;
+    // thin clouds drifting across, lit from below by the city
+    vec2 c = rd.xz / max(rd.y + 0.08, 0.05);
+    float cloud = smoothstep(0.2, 1.0, wave(0.11 * c.x + 0.05 * c.y) * wave(0.07 * c.y - 0.03 * c.x + 0.2)) * smoothstep(-0.02, 0.04, rd.y);
+    sky += (VIOLET * 0.12 + MAGENTA * 0.01) * cloud;
+    float m = dot(rd, CITY_MOON);
+    float away = sqrt(2.0 * max(1.0 - m, 0.0));    // the angle from the moon's centre
+    float disc = clamp((0.018 - away) / (px / 1.6) + 0.5, 0.0, 1.0);
+    float halo = decay(away * 60.0) * 0.15 + decay(away * 8.0) * 0.03;
+    return sky + MOON * (disc * 2.0 + halo);
+}
+
 vec3 column_city(vec3 ro, vec3 rd, float t, float px, int steps) {
     float local = t - T_THEME;
-    float k = kick(6.0);
-    float jump = 2.0 * kick(4.0);
-    float phase = fract(t * 0.35);
+    float k = kick(9.0);
+    float jump = 1.5 * kick(4.0);
+    float phase = fract(t * 0.5);
     float row = mod(floor(t / BEAT) * 3.0, 11.0);
 
-    vec3 horizon = vec3(0.05, 0.016, 0.075);
-    vec3 sky = mix(horizon, vec3(0.0, 0.005, 0.02), smoothstep(-0.05, 0.4, rd.y));
+    vec3 horizon = VIOLET * 0.15 + MAGENTA * 0.01;
+    vec3 sky = city_sky(rd, px);
 
     // walk the grid cell by cell, starting where the ray comes down to the
     // tallest roof: above it there is nothing to hit
@@ -707,6 +830,11 @@ vec3 column_city(vec3 ro, vec3 rd, float t, float px, int steps) {
     vec3 side_n = vec3(0.0, 1.0, 0.0);
     float h = 0.0;
     float front_h = 0.0;    // the roof the ray last passed over
+    // The closest the ray passes over a roof's far edge, in pixels, and
+    // that column: a ray that just clears a roof still covers part of its
+    // pixel with the roof's neon border.
+    float near = 1e6;
+    vec2 near_cell = vec2(0.0);
     for (int i = 0; i < steps; ++i) {
         front_h = h;
         h = column_height(cell, phase, row, jump);
@@ -722,6 +850,9 @@ vec3 column_city(vec3 ro, vec3 rd, float t, float px, int steps) {
             n = vec3(0.0, 1.0, 0.0);
             break;
         }
+        float gap = (ro.y + rd.y * t_out - h) / (px * t_out / 1.6 + 1e-4);
+        near_cell = gap < near ? cell : near_cell;
+        near = min(near, gap);
         // above every roof and climbing, or too far to see: it is sky
         if (t_in > CITY_FAR || (rd.y >= 0.0 && ro.y + rd.y * t_in > CITY_MAX_HEIGHT + jump)) break;
         t_in = t_out;
@@ -744,57 +875,77 @@ vec3 column_city(vec3 ro, vec3 rd, float t, float px, int steps) {
     float lit = light.x;
     float open = light.y;
     float rnd = hash12(cell + 0.5);
-    vec3 base = palette(rnd * 0.5, vec3(0.07), vec3(0.04), vec3(1.0), vec3(0.6, 0.4, 0.2));
-    vec3 moon = vec3(0.75, 0.82, 1.0) * 1.3 * max(dot(n, CITY_MOON), 0.0) * lit;
-    vec3 ambient = vec3(0.16, 0.1, 0.24) * open;
-    vec3 col;
-    float fw = px * hit_t / 1.6 * 1.5;
-    vec3 neon = palette(rnd * 0.35 + 0.5 + 0.01 * local, vec3(0.5), vec3(0.5), vec3(1.0), vec3(0.0, 0.33, 0.67));
-    vec3 neon_lit = neon * (0.8 + 2.2 * k);
+    vec3 base = mix(INDIGO, VIOLET, rnd) * 0.35 + 0.01;
+    vec3 moon = MOON * 1.6 * max(dot(n, CITY_MOON), 0.0) * lit;
+    vec3 ambient = (VIOLET * 0.5 + INDIGO) * open;
+    // the neon of a roof border: teal, magenta or amber by the column, lit by the kick
+    vec3 neon = rnd < 0.45 ? TEAL : (rnd < 0.8 ? MAGENTA : AMBER);
+    vec3 neon_lit = neon * (0.38 + 1.1 * k);
+    vec3 col = base * (ambient + moon);
+    float fw = px * hit_t / 1.6;
     if (n.y > 0.5) {
-        // roof: an emissive tile border, brighter on the kick
-        vec2 f = abs(fract(p.xz) - 0.5);
-        float e = max(f.x, f.y);
-        float border = smoothstep(0.41 - fw, 0.41 + fw, e);
-        float inner = e * e * 4.0;
-        col = base * (ambient + moon) + neon * inner * 0.25 * (1.0 + 2.0 * k) * open;
+        // roof: an emissive border round the edge, the band box-filtered
+        // over the footprint (a little under a pixel's: it tracks a
+        // supersampled render best); its average once a pixel spans roofs
+        vec2 foot = footprint(rd, n, vec3(1.0, 0.0, 0.0), vec3(0.0, 0.0, 1.0), fw * 0.8);
+        vec2 edge = 0.5 - abs(fract(p.xz) - 0.5);
+        vec2 band = clamp((min(edge + 0.5 * foot, vec2(CITY_BORDER)) - max(edge - 0.5 * foot, vec2(-CITY_BORDER))) / foot, 0.0, 1.0);
+        // Coverage weighs light that is blended here, before the tone curve
+        // and the sRGB encoding; a pixel's share of a bright line on a dark
+        // ground looks right when blended after them: about its square here.
+        band *= band;
+        float border = 1.0 - (1.0 - band.x) * (1.0 - band.y);
+        border = mix(border, 1.0 - (1.0 - 2.0 * CITY_BORDER) * (1.0 - 2.0 * CITY_BORDER), smoothstep(0.1, 0.4, max(foot.x, foot.y)));
+        float e = 0.5 - min(edge.x, edge.y);
+        // the border's glow falls off over the roof
+        col += neon * 0.05 * (0.2 + 4.0 * e * e) * (1.0 + k) * open;
         col = mix(col, neon_lit, border);
     } else {
-        // walls: rows of warm windows that light up on every clap
-        col = base * (ambient + moon);
-        vec2 wpos = vec2(p.x + p.z, p.y) * vec2(4.0, 5.0);
-        vec2 wf = abs(fract(wpos) - 0.5);
-        float wfw = fw * 5.0;
-        float window = step(max(wf.x, wf.y), 0.25) * step(0.65, hash12(floor(wpos) + cell * 13.0));
-        // windows fade to their average before they get small enough to shimmer
-        col += window * vec3(1.0, 0.7, 0.35) * (0.6 + 2.4 * clap(7.0)) * clamp(1.5 - 5.0 * wfw, 0.0, 1.0);
+        // walls: rows of warm windows laid out on each face, lit by the
+        // claps; filtered over the pixel, and their average once they shrink
+        float u = n.x != 0.0 ? p.z : p.x;
+        vec2 wpos = vec2(u * 4.0, p.y * 5.0);
+        vec2 wfw = vec2(4.0, 5.0) * footprint(rd, n, abs(n.zyx), vec3(0.0, 1.0, 0.0), fw);
+        float on = step(0.62, hash12(floor(wpos) + cell * 13.0 + n.xz * 7.0));
+        float window = window_cover(wpos.x, wfw.x) * window_cover(wpos.y, wfw.y);
+        window *= window * mix(on, 0.38, smoothstep(0.3, 0.8, max(wfw.x, wfw.y)));    // squared, as the roofs' borders
+        col += window * AMBER * (0.5 + 0.4 * clap(7.0));
         // the neon of the roof above spills down the top of the wall
-        col += neon * 0.3 * max(1.0 - (h - p.y) * 5.0, 0.0);
+        col += neon * 0.2 * max(1.0 - (h - p.y) * 5.0, 0.0);
         // Where a ray grazes the edge of the roof in front and lands on the
         // next column's wall, the wall shows only as a sliver. Thinner than
         // a pixel or two, whether a ray lands on it is down to rounding and
-        // it breaks the roof borders into dotted seams: such slivers, and
-        // the top pixel of every wall, take the border's colour instead.
+        // it breaks the roof borders into dotted seams: such slivers take
+        // the border's colour instead, and the top of every wall the share
+        // of the pixel its roof's border covers.
         // fv: a pixel's footprint along the wall's height.
-        float fv = hit_t * px / 1.6 * (1.0 + abs(rd.y) / max(abs(dot(rd, n)), 0.05));
-        col = mix(col, neon_lit, 1.0 - smoothstep(fv, 2.0 * fv, h - max(front_h, p.y - fv)));
+        float fv = fw * (1.0 + abs(rd.y) / max(abs(dot(rd, n)), 0.05));
+        float sliver = 1.0 - smoothstep(0.6 * fv, 1.2 * fv, h - front_h);
+        col = mix(col, neon_lit, max(sliver, clamp(0.5 - (h - p.y) / fv, 0.0, 1.0)));
     }
     // the haze thickens with distance and has taken everything by its end,
     // so where the march stops there is no edge to see
-    float fog = exp(-hit_t * 0.1) * (1.0 - smoothstep(0.6 * CITY_FOG_END, CITY_FOG_END, hit_t));
-    return hit ? mix(horizon, col, fog) : sky;
+    float fog = exp(-hit_t * 0.07) * (1.0 - smoothstep(0.6 * CITY_FOG_END, CITY_FOG_END, hit_t));
+    col = hit ? mix(horizon, col, fog) : sky;
+    // the roof edge the ray just cleared covers its share of the pixel
+    float cover = clamp(0.5 - near, 0.0, 1.0) * fog;
+    float nrnd = hash12(near_cell + 0.5);
+    vec3 near_neon = nrnd < 0.45 ? TEAL : (nrnd < 0.8 ? MAGENTA : AMBER);
+    return mix(col, near_neon * (0.38 + 1.1 * k), cover);
 }
 
 // ---------------------------------------------------------------- breakdown: the mosaic planet
-// A ringed planet tiled like a cube-mapped mosaic, high in the frame so the
-// greetings below stay clear of it. The camera orbits it from the day side
-// round to the night, so planet and rings turn against the stars and the
-// drifting nebula, which is tinted by the quad's corner colours. The rings light up when the lead returns, the
-// glowing tiles pulse with the kick when it rolls back in, and over the
-// last bar the camera pushes in towards the drop.
+// A ringed planet tiled like a cube-mapped mosaic of flat facets, high in
+// the frame so the greetings below stay clear of it. The camera orbits it
+// from the day side round to the night, so planet and rings turn against
+// the stars and a violet nebula fixed to the sky. Planet and rings shade
+// each other. The rings light up when the lead returns, the glowing tiles
+// pulse with the kick when it rolls back in, and over the last bar the
+// camera pushes in towards the drop.
 const float PLANET_TILES = 7.0;    // tiles along each cube face
 const float PLANET_RADIUS = 2.2;
 const vec3 PLANET_SUN = vec3(-0.848, 0.3, 0.436);    // unit vector to the light
+const vec3 PLANET_RING_N = vec3(0.1178, 0.9815, -0.1570);    // the rings' plane, through the centre
 
 camera planet_camera(float t) {
     float local = t - T_BREAK;
@@ -808,11 +959,22 @@ camera planet_camera(float t) {
     return camera(ro, ta, 0.06 * sway(local * 0.2), 1.6);
 }
 
+// How much of the light the rings stop at radius rr (in planet radii):
+// bands of dust between 1.35 and 2.3. `fw` is how much rr a pixel spans:
+// the bands fade to their average before they are too fine to hold still.
+float ring_density(float rr, float fw) {
+    float bands = 0.45 * wave(rr * 5.3) * wave(rr * 1.7 + 0.2) * (1.0 - smoothstep(0.05, 0.15, fw));
+    return smoothstep(1.35 - fw, 1.45 + fw, rr) * (1.0 - smoothstep(2.2 - fw, 2.35 + fw, rr)) * (0.55 + bands);
+}
+
 // Colour of the mosaic at unit sphere point n, turned by the planet's spin.
+// Each tile is a flat facet: it is lit with the normal of its centre.
 vec3 planet_surface(vec3 n, vec3 rd, float t, float px_r) {
+    mat2 spin = rot(t * 0.3);
+    mat2 tilt = rot(0.35);
     vec3 q = n;
-    q.xz = rot(t * 0.3) * q.xz;
-    q.yz = rot(0.35) * q.yz;
+    q.xz = spin * q.xz;
+    q.yz = tilt * q.yz;
     vec3 a = abs(q);
     vec2 face;
     float face_id;
@@ -830,50 +992,60 @@ vec3 planet_surface(vec3 n, vec3 rd, float t, float px_r) {
     vec2 tile = floor(g);
     vec2 f = fract(g) - 0.5;
     float rnd = hash12(tile + face_id * 17.0);
+    // the facet: the tile's centre on the cube, turned back into the world
+    vec2 c = (tile + 0.5) / PLANET_TILES * 2.0 - 1.0;
+    vec3 facet = a.x >= a.y && a.x >= a.z ? vec3(sign(q.x), c) : (a.y >= a.z ? vec3(c.x, sign(q.y), c.y) : vec3(c, sign(q.z)));
+    facet = normalize(facet);
+    facet.yz = facet.yz * tilt;
+    facet.xz = facet.xz * spin;
     float facing = max(-dot(n, rd), 0.15);
-    float fw = px_r * PLANET_TILES * 1.2 / facing;
+    float fw = px_r * PLANET_TILES * 0.8 / facing;
     float edge = max(abs(f.x), abs(f.y));
     float grout = smoothstep(0.42 - fw, 0.42 + fw, edge);
 
+    // the rings' shadow: where the way to the sun crosses their plane
+    vec3 sp = n * PLANET_RADIUS;
+    float to_plane = -dot(sp, PLANET_RING_N) / dot(PLANET_SUN, PLANET_RING_N);
+    float ring_shade = to_plane > 0.0 ? 1.0 - 0.8 * ring_density(length(sp + PLANET_SUN * to_plane) / PLANET_RADIUS, 0.0) : 1.0;
     // the sun flares on every hit: the crash that opens the breakdown, the
     // lead's return, the drums rolling back in
-    float dif = max(dot(n, PLANET_SUN), 0.0) * (1.0 + 3.0 * hit(3.0));
-    vec3 base = palette(rnd * 0.4 + 0.05 * face_id, vec3(0.4, 0.4, 0.5), vec3(0.3, 0.25, 0.35), vec3(1.0), vec3(0.55, 0.45, 0.3));
-    vec3 col = base * (0.03 + 1.3 * dif);
+    float sun = max(dot(facet, PLANET_SUN), 0.0) * step(0.0, dot(n, PLANET_SUN) + 0.05) * ring_shade * (1.0 + 3.0 * hit(3.0));
+    vec3 base = mix(mix(INDIGO * 3.0, TEAL * 0.35, fract(rnd * 5.0)), VIOLET, step(0.6, rnd));
+    vec3 col = base * (0.02 + 1.2 * sun * GOLD);
     vec3 hv = safe_normalize(PLANET_SUN - rd);
-    col += pow32(max(dot(n, hv), 0.0)) * 0.5 * (1.0 - grout) * step(0.0, dot(n, PLANET_SUN));
+    col += GOLD * pow32(max(dot(facet, hv), 0.0)) * 0.6 * (1.0 - grout) * ring_shade * step(0.0, dot(n, PLANET_SUN));
     // a few tiles glow, most on the night side; the set changes every bar
     float glow_set = step(0.86, hash12(tile * 1.7 + face_id + floor(t / BAR)));
     float night = 1.0 - smoothstep(-0.1, 0.3, dot(n, PLANET_SUN));
-    col += glow_set * vec3(0.3, 0.8, 1.0) * (0.15 + 0.6 * night) * (1.0 + 2.5 * kick(3.0));
-    col = mix(col, vec3(0.01), grout);
+    col += glow_set * CYAN * (0.08 + 0.5 * night) * (1.0 + 5.0 * kick(3.0));
+    col = mix(col, NIGHT, grout);
     float rim = 1.0 - facing;
-    col += vec3(0.25, 0.45, 1.0) * rim * rim * rim * 0.9;
+    col += CYAN * 0.5 * rim * rim * rim * (0.2 + 0.8 * max(dot(n, PLANET_SUN) + 0.3, 0.0));
     return col;
 }
 
 vec3 mosaic_planet(vec3 ro, vec3 rd, float t, float px) {
+    // backdrop: a violet nebula fixed to the sky, breathing once a bar, and stars
     float local = t - T_BREAK;
-    // backdrop: a nebula in the quad's colours around the planet, its
-    // clouds drifting and breathing once a bar, and stars
-    vec2 sky = rd.xy / (1.2 + rd.z);
-    float cloud = wave(dot(sky, vec2(1.6, 0.9)) + local * 1.3) + wave(dot(sky, vec2(-0.8, 2.3)) - local * 1.0);
-    float breath = 0.75 + 0.25 * wave(local / BAR);
-    vec3 back = mix(vec3(0.012, 0.012, 0.03), v_color.rgb * 0.22 * (1.0 + 0.6 * cloud) * breath, 1.0 - smoothstep(0.2, 1.3, length(rd.xy - vec2(0.05, 0.1))));
-    vec2 star_uv = sky * 90.0;
-    vec2 star_cell = floor(star_uv);
-    vec2 star_f = fract(star_uv) - 0.5;
-    float star = step(0.985, hash12(star_cell));
-    back += star * decay(dot(star_f, star_f) * 40.0) * vec3(0.8, 0.85, 1.0) * 0.7;
+    // a lane of dust across the sky, its clouds drifting along it
+    float across = dot(rd, vec3(0.32, 0.86, 0.4));
+    float cloud = 0.6 + 0.25 * wave(dot(rd, vec3(0.9, 0.1, -0.4)) * 1.3 + 0.01 * local) + 0.15 * wave(dot(rd, vec3(-0.3, 0.2, 0.9)) * 3.1);
+    float breath = 0.85 + 0.15 * wave(local / BAR);
+    float lane = decay(abs(across + 0.1 * wave(rd.x * 0.8)) * 5.0) * cloud * breath;
+    vec3 back = NIGHT + INDIGO * 0.5 + (VIOLET * 0.5 + MAGENTA * 0.04) * lane;
+    back += star_field(rd, px);
     // the rings: a tilted disc through the planet's centre
-    vec3 ring_n = normalize(vec3(0.12, 1.0, -0.16));
-    float ring_d = -dot(ro, ring_n) / dot(rd, ring_n);
+    float ring_d = -dot(ro, PLANET_RING_N) / dot(rd, PLANET_RING_N);
     vec3 rp = ro + rd * ring_d;
     float rr = length(rp) / PLANET_RADIUS;
-    float bands = smoothstep(1.35, 1.45, rr) * (1.0 - smoothstep(2.2, 2.35, rr)) * (0.55 + 0.45 * wave(rr * 5.3) * wave(rr * 1.7 + 0.2));
+    float bands = ring_density(rr, min(fwidth(rr), 1.0));
     float lead = smoothstep(72.0, 72.6, t);
-    vec3 ring_col = mix(vec3(0.55, 0.45, 0.35), vec3(0.5, 0.8, 1.0), lead);
-    ring_col *= 1.0 + lead * (0.6 + 3.0 * decay(3.0 * (t - 72.0)));
+    vec3 ring_col = mix(GOLD * 0.5, GOLD, lead);
+    ring_col *= 1.0 + lead * (0.4 + 2.0 * decay(3.0 * (t - 72.0)));
+    // the planet's shadow across the rings
+    float along = dot(rp, PLANET_SUN);
+    float off_axis = sqrt(max(dot(rp, rp) - along * along, 0.0)) / PLANET_RADIUS;
+    ring_col *= along < 0.0 ? 0.08 + 0.92 * smoothstep(0.97, 1.03, off_axis) : 1.0;
     float ring_a = ring_d > 0.0 ? bands * 0.85 : 0.0;
 
     // the planet itself
@@ -884,11 +1056,14 @@ vec3 mosaic_planet(vec3 ro, vec3 rd, float t, float px) {
     vec3 col = back;
     // atmosphere: a soft halo outside the limb
     float miss = sqrt(max(dot(ro, ro) - b * b, 0.0)) / PLANET_RADIUS;
-    col += vec3(0.3, 0.5, 1.0) * 0.55 * decay(max(miss - 1.0, 0.0) * 18.0) * step(1.0, miss);
-    bool on_planet = disc > 0.0 && hit_d > 0.0;
+    col += CYAN * 0.35 * decay(max(miss - 1.0, 0.0) * 18.0) * step(1.0, miss);
+    // the limb covers its share of the pixel
+    float limb = clamp(0.5 + (1.0 - miss) * PLANET_RADIUS / (px / 1.6 * length(ro)), 0.0, 1.0);
+    bool on_planet = limb > 0.0 && -b > 0.0;
     vec3 n = normalize(ro + rd * max(hit_d, 0.0));
-    vec3 surface = planet_surface(n, rd, t, px / (1.6 * max(hit_d, 1.0)) * hit_d / PLANET_RADIUS);
-    col = on_planet ? surface : col;
+    // a pixel's width on the unit sphere
+    vec3 surface = planet_surface(n, rd, t, px / 1.6 * max(hit_d, 0.0) / PLANET_RADIUS);
+    col = on_planet ? mix(col, surface, limb) : col;
     // rings in front of the planet cover it, behind it they are hidden
     bool ring_front = !on_planet || ring_d < hit_d;
     col = mix(col, ring_col, ring_front ? ring_a : 0.0);
@@ -896,29 +1071,31 @@ vec3 mosaic_planet(vec3 ro, vec3 rd, float t, float px) {
 }
 
 // ---------------------------------------------------------------- climax: the crystal nave
-// Ray-marched folded boxes repeated down an endless nave; every bar folds
-// them differently, every kick flashes the light strips, every clap the
-// rims. Each 8-bar phrase brings something new:
-//   80-88   the nave: straight, lit by a high key light, soft shadows
-//   88-96   the spiral: the nave twists and its boxes thin into blades
+// Ray-marched folded boxes of black glass repeated down an endless nave,
+// lit by a light that runs down its axis and by a key light, reflecting
+// both. Every bar folds them differently, every kick lights the strips on
+// their inner edges, every clap the rims. Each 8-bar phrase plays a new
+// pair of the colour script against the black:
+//   80-88   the nave: straight, magenta strips in cyan light, soft shadows
+//   88-96   the spiral: the nave twists and its boxes thin into blades; amber in teal
 //   96-104  the corkscrew: the camera leaves the axis and spirals round it,
-//           lit from the side
-//   104-112 the gate: a blaze at the far end, lighting the boxes from behind
+//           lit from the side; cyan in magenta
+//   104-112 the gate: a gold blaze at the far end throws shafts of light
+//           through the boxes towards us
 const int NAVE_STEPS = 24;
 const int NAVE_SHADOW_STEPS = 6;
 const int NAVE_AO_TAPS = 2;
 const float NAVE_FAR = 18.0;
 const float NAVE_PERIOD = 3.0;     // z spacing of the repeated arches
-const float NAVE_RADIUS = 3.4;     // the boxes stay within this of the axis, plus the loose cos/sin of the fold
 
 // What the phrase changes: the twist per unit of z, the box size and its
-// offset from the axis, the strips' hue, and the light.
+// offset from the axis, the colours, and the light.
 struct nave_look {
     float twist;
     vec3 size;
     vec2 offset;
-    float hue;
-    vec3 haze;       // colour of the haze, before the strip tint
+    vec3 strip;      // the light strips' colour
+    vec3 light;      // the colour of the light down the axis and of the key
     vec3 key;        // unit vector to the key light
     float corkscrew; // 1: the camera spirals round the axis
     float gate;      // 1: a blaze at the far end, the light coming towards us
@@ -927,21 +1104,27 @@ struct nave_look {
 const float NAVE_TWIST[4] = float[4](0.0, 0.22, 0.05, 0.1);
 const vec3 NAVE_SIZE[4] = vec3[4](vec3(0.35, 1.1, 0.32), vec3(0.12, 1.45, 0.55), vec3(0.5, 0.75, 0.6), vec3(0.3, 1.2, 0.3));
 const vec2 NAVE_OFFSET[4] = vec2[4](vec2(2.0, 0.9), vec2(1.9, 1.0), vec2(2.1, 1.2), vec2(2.0, 0.9));
-const float NAVE_HUE[4] = float[4](0.85, 0.1, 0.55, 0.15);
-const vec3 NAVE_HAZE[4] = vec3[4](vec3(0.05, 0.03, 0.07), vec3(0.08, 0.045, 0.02), vec3(0.015, 0.04, 0.07), vec3(0.045, 0.03, 0.016));
+const vec3 NAVE_STRIP[4] = vec3[4](MAGENTA, AMBER, CYAN, VIOLET * 4.0);
+const vec3 NAVE_LIGHT[4] = vec3[4](TEAL, VIOLET * 3.0, MAGENTA, GOLD);
 const vec3 NAVE_KEY[4] = vec3[4](vec3(0.39, 0.62, -0.68), vec3(0.39, 0.62, -0.68), vec3(-0.83, 0.31, 0.46), vec3(0.29, 0.45, 0.84));
 
 nave_look nave_phrase(float t) {
     float phrase = clamp(floor((t - T_CLIMAX) / (4.0 * BAR)), 0.0, 3.0);
-    nave_look look = nave_look(0.0, vec3(0.0), vec2(0.0), 0.0, vec3(0.0), vec3(0.0), 0.0, 0.0);
+    nave_look look = nave_look(0.0, vec3(0.0), vec2(0.0), vec3(0.0), vec3(0.0), vec3(0.0), 0.0, 0.0);
     // the phrase's row of the tables, read with constant indices (see follow_song)
     for (int i = 0; i < 4; ++i) {
         if (float(i) == phrase) {
-            look = nave_look(NAVE_TWIST[i], NAVE_SIZE[i], NAVE_OFFSET[i], NAVE_HUE[i], NAVE_HAZE[i], NAVE_KEY[i],
+            look = nave_look(NAVE_TWIST[i], NAVE_SIZE[i], NAVE_OFFSET[i], NAVE_STRIP[i], NAVE_LIGHT[i], NAVE_KEY[i],
                              i == 2 ? 1.0 : 0.0, i == 3 ? 1.0 : 0.0);
         }
     }
     return look;
+}
+
+// How far from the axis the boxes reach: the corner of a box at its offset,
+// with room for the loose cos/sin of the fold and the twist.
+float nave_reach(nave_look look) {
+    return 1.08 * length(look.offset + look.size.xy) + 0.15;
 }
 
 float box(vec3 p, vec3 b) {
@@ -1023,30 +1206,43 @@ vec3 nave_normal(vec3 p, mat2 fold, nave_look look) {
 // `l`, in one loop: its first `taps` read the field along the normal (how
 // much of each step is free), the rest march to the light (the closest the
 // ray passes any box, for its distance, sets the penumbra). One loop, not
-// two: every pixel of every scene pays for one round of each loop.
+// two: every pixel of every scene pays for one round of each loop. The test
+// at the end spares the extra, masked round a software rasteriser gives a
+// loop tested at the top (see crystal_nave); with nothing to do, the one
+// round there is changes nothing.
 vec2 nave_light(vec3 p, vec3 n, vec3 l, float far, mat2 fold, nave_look look, int taps, int steps) {
     float lit = 1.0;
     float occ = 0.0;
     float w = 1.0;
     float s = 0.08;
-    for (int i = 0; i < taps + steps; ++i) {
+    int count = taps + steps;
+    for (int i = 0;;) {
         bool tap = i < taps;
         float h = 0.15 + 0.4 * float(i);
         float d = nave_map(tap ? p + n * h : p + l * s, fold, look).x;
         if (tap) {
             occ += w * max(h - d, 0.0) / h;
             w *= 0.6;
-        } else {
+        } else if (i < count) {
             lit = min(lit, 10.0 * d / s);
             s += clamp(d, 0.05, 0.8);
-            if (lit < 0.02 || s > far) break;
         }
+        if (++i >= count || lit < 0.02 || s > far) break;
     }
     return vec2(clamp(lit, 0.0, 1.0), clamp(1.0 - 0.7 * occ, 0.0, 1.0));
 }
 
-// Lit colour of the box surface at p, fogged by its distance along the ray.
-vec3 nave_shade(vec3 ro, vec3 rd, float at, float strip, mat2 fold, nave_look look, vec3 strip_col, vec3 haze, float k, float c, int taps) {
+// What the glass reflects, without a second march: the haze, the light down
+// the axis (ahead and behind: the nave runs both ways), and the strips'
+// colour in bands round the sides.
+vec3 nave_surround(vec3 d, nave_look look, float k) {
+    float along = abs(d.z);
+    float band = pow32(0.5 + 0.5 * wave(1.3 * d.x + 2.1 * d.y));
+    return look.light * (0.1 * pow8(along) + 1.6 * pow32(along)) + look.strip * (0.04 + band) * (1.0 - along) * (0.4 + 0.6 * k);
+}
+
+// Lit colour of the glass at distance `at` along the ray, fogged by it.
+vec3 nave_shade(vec3 ro, vec3 rd, float at, float strip, mat2 fold, nave_look look, vec3 haze, float k, float c, int taps) {
     vec3 p = ro + rd * at;
     vec3 n = nave_normal(p, fold, look);
     p += n * 0.01;
@@ -1056,15 +1252,30 @@ vec3 nave_shade(vec3 ro, vec3 rd, float at, float strip, mat2 fold, nave_look lo
     vec2 light = nave_light(p, n, key, 6.0, fold, look, taps, dif > 0.0 && taps > 0 ? NAVE_SHADOW_STEPS : 0);
     float lit = light.x;
     float ao = light.y;
-    vec3 base = vec3(0.11, 0.115, 0.13) + strip_col * 0.25;
-    vec3 col = base * ((0.2 + 0.2 * facing) * ao * (min(haze, vec3(0.07)) * 6.0 + 0.15) + 1.6 * dif * lit);
-    // a tight highlight from the key light catches the bevels
-    col += vec3(0.9, 0.92, 1.0) * pow32(max(dot(n, safe_normalize(key - rd)), 0.0)) * 0.8 * lit;
-    // a rim in the strip colour where the faces turn away, brighter on the kick and the clap
+    // the light down the axis reaches the faces turned towards it, brighter on the kick
+    float r = max(length(p.xy), 0.3);
+    float axis = max(dot(n.xy, -p.xy / r), 0.0) / (0.4 + r * r) * (1.0 + 1.5 * k);
+    // black glass: a little diffuse light, sharp glints, the surround mirrored
+    vec3 col = vec3(0.05) * look.light * (1.2 * dif * lit + 2.5 * axis + 0.15 * ao);
+    // tinted glass: the strips' light glows inside it
+    col += look.strip * 0.04 * ao * (0.5 + facing);
+    // only the rounded edges turn far enough to catch the key's glint
+    float glint = pow32(max(dot(n, safe_normalize(key - rd)), 0.0));
+    glint *= glint;
+    col += look.light * 4.0 * glint * glint * lit;
+    float fresnel = 1.0 - facing;
+    fresnel = 0.04 + 0.96 * fresnel * fresnel * fresnel * fresnel * fresnel;
+    col += nave_surround(reflect(rd, n), look, k) * fresnel * (0.3 + 0.7 * ao);
+    // a rim in the strip colour where the faces turn away, lit by the clap
     float rim = 1.0 - facing;
-    col += mix(strip_col, vec3(1.0, 0.85, 0.6), c) * rim * rim * rim * (0.3 + 0.6 * k + 1.2 * c) * ao;
-    col += strip_col * decay(strip * 12.0) * (0.8 + 3.0 * k);
-    return mix(haze, col, exp(-at * 0.14));
+    col += mix(look.strip, vec3(1.0), 0.3 * c) * rim * rim * rim * (0.15 + 0.8 * c) * ao;
+    // lines etched across the glass every half period catch the light down the axis
+    float fw = 1.5 * length(fwidth(p));
+    float etch = smoothstep(0.9 - fw, 0.9 + fw, abs(fract(p.z * 2.0 / NAVE_PERIOD) - 0.5) * 2.0);
+    col += look.light * etch * (0.12 + 0.3 * axis + 0.5 * fresnel);
+    // the strips themselves, lit by the kick
+    col += look.strip * (3.5 * decay(strip * 80.0) + 0.15 * decay(strip * 10.0)) * (0.9 + 1.6 * k);
+    return mix(haze, col, exp(-at * 0.16));
 }
 
 vec3 crystal_nave(vec3 ro, vec3 rd, float t, float px, int steps) {
@@ -1074,6 +1285,7 @@ vec3 crystal_nave(vec3 ro, vec3 rd, float t, float px, int steps) {
     mat2 fold = rot(0.25 + 0.35 * hash12(vec2(bar, 3.0)));
     float k = kick(5.0);
     float c = clap(8.0);
+    float reach = nave_reach(look);
 
     float dist = 0.0;
     float glow = 0.0;
@@ -1103,18 +1315,17 @@ vec3 crystal_nave(vec3 ro, vec3 rd, float t, float px, int steps) {
         prev_dist = dist;
         prev_strip = m.y;
         if (m.x < eps || dist > NAVE_FAR) break;
-        // every box lies within NAVE_RADIUS of the axis: a ray leaving that
+        // every box lies within `reach` of the axis: a ray leaving that
         // cylinder sees only haze, so stop instead of marching to the far end
-        if (dot(q.xy, q.xy) > NAVE_RADIUS * NAVE_RADIUS && dot(q.xy, rd.xy) > 0.0) {
+        if (dot(q.xy, q.xy) > reach * reach && dot(q.xy, rd.xy) > 0.0) {
             dist = 2.0 * NAVE_FAR;
             break;
         }
         dist += m.x * 0.95;
     }
-    vec3 strip_col = palette(look.hue + bar * 0.04, vec3(0.5), vec3(0.5), vec3(1.0), vec3(0.0, 0.33, 0.67));
-    // the haze: brighter down the nave's axis, where the light comes from
-    float axis = pow8(max(rd.z, 0.0));
-    vec3 haze = look.haze * (1.0 + 1.5 * k) + strip_col * 0.02 + mix(strip_col, vec3(1.0, 0.9, 0.7), look.gate) * axis * (0.08 + 0.15 * look.gate);
+    // the haze: near-black, lit down the nave's axis where the light comes from
+    float along = max(rd.z, 0.0);
+    vec3 haze = INDIGO * 0.05 + look.light * (0.003 + 0.12 * pow8(along) + 0.9 * pow32(along) * pow8(along)) * (1.0 + 0.2 * k);
     // Only a converged march is a surface. A ray that runs out of steps
     // grazing a row of boxes is background: shading where it happened to
     // stop is what scalloped the far silhouettes.
@@ -1123,17 +1334,33 @@ vec3 crystal_nave(vec3 ro, vec3 rd, float t, float px, int steps) {
     // Shade the surface hit (pass 0), then the edge it passed in front of
     // (pass 1), each only where needed. A loop and not two ifs: a software
     // rasteriser runs an if's body on every pixel of every scene, but leaves
-    // a loop as soon as no pixel needs another pass.
-    int first = hit ? 0 : 1;
+    // a loop as soon as no pixel needs another pass. It runs a loop's body
+    // once more than its count, every pixel masked off, to learn that none
+    // goes on; the test at the end of the body spares that round, and a
+    // pass with nothing to shade weighs nothing.
+    int pass = hit ? 0 : 1;
     int last = steps > 0 ? (cover > 0.0 ? 2 : 1) : 0;
     vec3 col = haze;
-    for (int pass = first; pass < last; ++pass) {
+    for (;;) {
         bool edge = pass == 1;
         // the edge's sliver of a pixel goes without shadow and occlusion
-        vec3 lit = nave_shade(ro, rd, edge ? near_dist : dist, edge ? near_strip : m.y, fold, look, strip_col, haze, k, c, edge ? 0 : NAVE_AO_TAPS);
-        col = mix(col, lit, edge ? cover : 1.0);
+        vec3 lit = nave_shade(ro, rd, edge ? near_dist : dist, edge ? near_strip : m.y, fold, look, haze, k, c, edge ? 0 : NAVE_AO_TAPS);
+        col = mix(col, lit, pass < last ? (edge ? cover : 1.0) : 0.0);
+        if (++pass >= last) break;
     }
-    col += strip_col * glow * 0.006 * (0.4 + 1.6 * k);
+    col += look.strip * glow * 0.004 * (0.5 + 2.5 * k);
+    // shafts of the light between the boxes, in the air in front of them:
+    // faint down the nave, a blaze through the gate
+    vec2 s = rd.xy / max(rd.z, 0.1);
+    float turn = atan(s.y, s.x + 1e-6) / TAU;
+    float spokes = pow8(0.5 + 0.5 * wave(4.0 * turn + 0.07 * local)) + 0.5 * pow8(0.5 + 0.5 * wave(11.0 * turn - 0.05 * local));
+    float air = 1.0 - exp(-0.12 * min(dist, NAVE_FAR));
+    col += mix(look.light, AMBER, look.gate) * spokes * air * decay(2.0 * length(s)) * (0.15 + 0.5 * look.gate) * (1.0 + 0.3 * k);
+    // sparks streaming past in thin lanes down the nave, in the strips' colour
+    float depth = 1.5 / max(length(s), 0.05) - 0.5 * ro.z;
+    float lane = pow32(0.5 + 0.5 * wave(29.0 * turn + 0.37 * bar)) * smoothstep(0.5, 1.0, wave(depth + 0.3 * bar))
+               + pow32(0.5 + 0.5 * wave(47.0 * turn - 0.21 * bar)) * smoothstep(0.6, 1.0, wave(1.3 * depth + 0.5));
+    col += mix(look.strip, look.light, 0.3 * decay(length(s))) * lane * smoothstep(3.0, 12.0, dist) * 1.2 * (1.0 + 1.5 * k);
     return col;
 }
 
@@ -1208,18 +1435,15 @@ vec3 show(vec2 uv, float t, float px) {
     // loops get their step counts as values: a constant count lets the
     // compiler unroll them, and a software rasteriser then runs every step
     // of every scene on every pixel.
-    bool outro = t >= T_OUTRO;
-    float floor_t = outro ? t - T_OUTRO + 4.0 : t;
-    float dusk = outro ? 1.0 : 0.0;
     camera cam;
     if (w_city > 0.0) cam = city_camera(t);
     else if (w_nave > 0.0) cam = nave_camera(t);
     else if (w_planet > 0.0) cam = planet_camera(t);
-    else cam = floor_camera(floor_t, dusk);
+    else cam = floor_camera(t);
     vec3 rd = camera_ray(uv, cam);
 
     vec3 col = vec3(0.0);
-    if (w_floor > 0.0) col += w_floor * hex_floor(cam.ro, rd, floor_t, dusk, px);
+    if (w_floor > 0.0) col += w_floor * hex_floor(cam.ro, rd, t, px);
     if (w_tunnel > 0.0) col += w_tunnel * tile_tunnel(uv, t, px);
     if (w_city > 0.0) col += w_city * column_city(cam.ro, rd, t, px, w_city > 0.0 ? CITY_STEPS : 0);
     if (w_planet > 0.0) col += w_planet * mosaic_planet(cam.ro, rd, t, px);
@@ -1230,8 +1454,8 @@ vec3 show(vec2 uv, float t, float px) {
 // ---------------------------------------------------------------- output
 // The energy arc: how bright each section runs and how hard its kicks punch
 // the exposure. The drops run hottest and punch hardest.
-const float SECTION_LEVEL[6] = float[6](1.0, 0.9, 1.1, 1.0, 1.0, 1.0);
-const float SECTION_PUNCH[6] = float[6](0.0, 0.15, 2.6, 0.8, 2.6, 0.8);
+const float SECTION_LEVEL[6] = float[6](1.0, 0.9, 1.1, 1.0, 1.3, 1.0);
+const float SECTION_PUNCH[6] = float[6](0.0, 0.1, 0.0, 0.2, 0.2, 0.1);
 
 int section_at(float t) {
     return t < T_BUILD ? 0 : (t < T_THEME ? 1 : (t < T_BREAK ? 2 : (t < T_CLIMAX ? 3 : (t < T_OUTRO ? 4 : 5))));
@@ -1289,9 +1513,8 @@ void main() {
     vec3 col = vec3(0.0);
     if (t < FADE_OUT_END) {
         col = show(uv, t - held, px);
-        // a light vignette that opens up on every clap: the clap's own mark
-        // is at the edges of the frame, where the kick's punch is everywhere
-        col *= 1.0 - 0.35 * dot(uv * 0.45, uv * 0.45) + 0.6 * clap(9.0) * dot(uv * 0.5, uv * 0.5);
+        // a light vignette
+        col *= 1.0 - 0.35 * dot(uv * 0.45, uv * 0.45);
         col = grade(col * exposure(t, held));
         col = text_layer(col, sp, px_h, t - held);
         float fade = smoothstep(T_INTRO, FADE_IN_END, t) * (1.0 - smoothstep(FADE_OUT_START, FADE_OUT_END, t));
