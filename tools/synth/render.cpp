@@ -33,6 +33,7 @@ const channel mixer[song::track_count] = {
     /* hat      */ {0.85f, 0.3f, 0.06f, 0.0f, 0.0f},
     /* open hat */ {0.48f, -0.3f, 0.10f, 0.0f, 0.0f},
     /* crash    */ {0.32f, 0.0f, 0.20f, 0.0f, 0.0f},
+    /* ride     */ {0.30f, 0.25f, 0.15f, 0.0f, 0.0f},
     /* riser    */ {0.18f, 0.0f, 0.30f, 0.0f, 0.0f},
     /* impact   */ {0.60f, 0.0f, 0.15f, 0.0f, 0.0f},
     /* bass     */ {0.60f, 0.0f, 0.00f, 0.0f, 0.5f},
@@ -110,18 +111,20 @@ synth_patch sparkle_patch() {
     return p;
 }
 
-synth_patch lead_patch(bool harmony_line) {
+// A wide supersaw with an octave on top: it has to cut through the drops.
+synth_patch lead_patch(bool second_voice) {
     synth_patch p;
-    p.unison = 3;
-    p.detune_cents = harmony_line ? 14.0f : 10.0f;
-    p.stereo_spread = harmony_line ? 0.6f : 0.5f;
-    p.attack = 0.006f, p.decay = 0.5f, p.sustain = 0.75f, p.release = 0.2f;
-    p.filter_q = 1.3f;
+    p.unison = 7;
+    p.detune_cents = second_voice ? 22.0f : 28.0f;
+    p.stereo_spread = 0.9f;
+    p.octave_level = second_voice ? 0.0f : 0.45f;
+    p.attack = 0.004f, p.decay = 0.5f, p.sustain = 0.8f, p.release = 0.2f;
+    p.filter_q = 1.1f;
     p.filter_env_octaves = 1.5f;
-    p.filter_decay = 0.4f;
+    p.filter_decay = 0.35f;
     p.key_tracking = 0.6f;
     p.glide = 0.05f;
-    p.vibrato_cents = harmony_line ? 8.0f : 14.0f;
+    p.vibrato_cents = second_voice ? 8.0f : 14.0f;
     p.vibrato_delay = 0.25f;
     return p;
 }
@@ -140,7 +143,7 @@ synth_patch counter_patch() {
     return p;
 }
 
-constexpr float lead_cutoff = 1800.0f;
+constexpr float lead_cutoff = 3200.0f;
 constexpr float sparkle_cutoff = 2500.0f;
 constexpr float drone_cutoff = 350.0f;
 constexpr float counter_cutoff = 1500.0f;
@@ -217,6 +220,7 @@ struct band {
     cymbal closed_hat{0.025f, 7500.0f, true, 0x4a7u};
     cymbal open_hat{0.16f, 7000.0f, true, 0x09e4u};
     cymbal crash{1.1f, 4500.0f, true, 0xc4a5u, 1.6f};  // the crash rings higher
+    cymbal ride_cymbal{0.45f, 5000.0f, true, 0x41deu, 2.4f};  // and the ride higher still, shorter
     riser noise_riser;
     impact boom;
     poly_synth bass{bass_patch(), 1, 0xba55u};
@@ -248,8 +252,9 @@ struct band {
             break;
         case song::open_hat: open_hat.trigger(nt.velocity); break;
         case song::crash: crash.trigger(nt.velocity); break;
+        case song::ride: ride_cymbal.trigger(nt.velocity); break;
         case song::riser: noise_riser.trigger(nt.velocity, length); break;
-        case song::impact: boom.trigger(nt.velocity); break;
+        case song::impact: boom.trigger(nt.velocity, midi_to_hz(static_cast<float>(nt.pitch))); break;
         case song::bass: bass.note_on(nt.pitch, nt.velocity, gate, nt.legato); break;
         case song::drone: drone.note_on(nt.pitch, nt.velocity, gate, nt.legato); break;
         case song::pad: pad.note_on(nt.pitch, nt.velocity, gate, nt.legato); break;
@@ -269,6 +274,7 @@ struct band {
         closed_hat.render(out[song::hat][0], out[song::hat][1], n);
         open_hat.render(out[song::open_hat][0], out[song::open_hat][1], n);
         crash.render(out[song::crash][0], out[song::crash][1], n);
+        ride_cymbal.render(out[song::ride][0], out[song::ride][1], n);
         noise_riser.render(out[song::riser][0], out[song::riser][1], n);
         boom.render(out[song::impact][0], out[song::impact][1], n);
         bass.render(out[song::bass][0], out[song::bass][1], n, bass_fc);
