@@ -1105,7 +1105,7 @@ const float NAVE_TWIST[4] = float[4](0.0, 0.22, 0.05, 0.1);
 const vec3 NAVE_SIZE[4] = vec3[4](vec3(0.35, 1.1, 0.32), vec3(0.12, 1.45, 0.55), vec3(0.5, 0.75, 0.6), vec3(0.3, 1.2, 0.3));
 const vec2 NAVE_OFFSET[4] = vec2[4](vec2(2.0, 0.9), vec2(1.9, 1.0), vec2(2.1, 1.2), vec2(2.0, 0.9));
 const vec3 NAVE_STRIP[4] = vec3[4](MAGENTA, AMBER, CYAN, VIOLET * 4.0);
-const vec3 NAVE_LIGHT[4] = vec3[4](TEAL, VIOLET * 3.0, MAGENTA, GOLD);
+const vec3 NAVE_LIGHT[4] = vec3[4](TEAL, VIOLET * 4.0, MAGENTA, GOLD);
 const vec3 NAVE_KEY[4] = vec3[4](vec3(0.39, 0.62, -0.68), vec3(0.39, 0.62, -0.68), vec3(-0.83, 0.31, 0.46), vec3(0.29, 0.45, 0.84));
 
 nave_look nave_phrase(float t) {
@@ -1274,7 +1274,7 @@ vec3 nave_shade(vec3 ro, vec3 rd, float at, float strip, mat2 fold, nave_look lo
     float etch = smoothstep(0.9 - fw, 0.9 + fw, abs(fract(p.z * 2.0 / NAVE_PERIOD) - 0.5) * 2.0);
     col += look.light * etch * (0.12 + 0.3 * axis + 0.5 * fresnel);
     // the strips themselves, lit by the kick
-    col += look.strip * (3.5 * decay(strip * 80.0) + 0.15 * decay(strip * 10.0)) * (0.9 + 1.6 * k);
+    col += look.strip * (3.5 * decay(strip * 80.0) + 0.15 * decay(strip * 10.0)) * (0.9 + 2.0 * k);
     return mix(haze, col, exp(-at * 0.16));
 }
 
@@ -1283,7 +1283,7 @@ vec3 crystal_nave(vec3 ro, vec3 rd, float t, float px, int steps) {
     float bar = floor(local / BAR);
     nave_look look = nave_phrase(t);
     mat2 fold = rot(0.25 + 0.35 * hash12(vec2(bar, 3.0)));
-    float k = kick(5.0);
+    float k = kick(8.0);
     float c = clap(8.0);
     float reach = nave_reach(look);
 
@@ -1325,7 +1325,8 @@ vec3 crystal_nave(vec3 ro, vec3 rd, float t, float px, int steps) {
     }
     // the haze: near-black, lit down the nave's axis where the light comes from
     float along = max(rd.z, 0.0);
-    vec3 haze = INDIGO * 0.05 + look.light * (0.003 + 0.12 * pow8(along) + 0.9 * pow32(along) * pow8(along)) * (1.0 + 0.2 * k);
+    // the kick swells the glow, least in the gate, whose blaze is bright already
+    vec3 haze = INDIGO * 0.05 + look.light * (0.003 + 0.12 * pow8(along) + 1.4 * pow32(along) * pow8(along)) * (1.0 + (0.4 - 0.2 * look.gate) * k);
     // Only a converged march is a surface. A ray that runs out of steps
     // grazing a row of boxes is background: shading where it happened to
     // stop is what scalloped the far silhouettes.
@@ -1360,7 +1361,7 @@ vec3 crystal_nave(vec3 ro, vec3 rd, float t, float px, int steps) {
     float depth = 1.5 / max(length(s), 0.05) - 0.5 * ro.z;
     float lane = pow32(0.5 + 0.5 * wave(29.0 * turn + 0.37 * bar)) * smoothstep(0.5, 1.0, wave(depth + 0.3 * bar))
                + pow32(0.5 + 0.5 * wave(47.0 * turn - 0.21 * bar)) * smoothstep(0.6, 1.0, wave(1.3 * depth + 0.5));
-    col += mix(look.strip, look.light, 0.3 * decay(length(s))) * lane * smoothstep(3.0, 12.0, dist) * 1.2 * (1.0 + 1.5 * k);
+    col += mix(look.strip, look.light, 0.3 * decay(length(s))) * lane * smoothstep(3.0, 12.0, dist) * 1.2 * (1.0 + 1.0 * k);
     return col;
 }
 
@@ -1455,7 +1456,7 @@ vec3 show(vec2 uv, float t, float px) {
 // The energy arc: how bright each section runs and how hard its kicks punch
 // the exposure. The drops run hottest and punch hardest.
 const float SECTION_LEVEL[6] = float[6](1.0, 0.9, 1.1, 1.0, 1.3, 1.0);
-const float SECTION_PUNCH[6] = float[6](0.0, 0.1, 0.0, 0.2, 0.2, 0.1);
+const float SECTION_PUNCH[6] = float[6](0.0, 0.1, 0.0, 0.2, 0.25, 0.1);
 
 int section_at(float t) {
     return t < T_BUILD ? 0 : (t < T_THEME ? 1 : (t < T_BREAK ? 2 : (t < T_CLIMAX ? 3 : (t < T_OUTRO ? 4 : 5))));
@@ -1472,6 +1473,8 @@ float exposure(float t, float held) {
         punch = i == s ? SECTION_PUNCH[i] : punch;
     }
     // capped, so a hit on a kick in a bright scene does not white out
+    // the climax's last phrase, the gate's blaze, is bright already
+    punch *= t >= T_CLIMAX + 12.0 * BAR && t < T_OUTRO ? 0.4 : 1.0;
     float e = level * (1.0 + min(punch * kick(7.0) + 1.5 * hit(7.0), 2.5));
     return e * (1.0 - 0.7 * smoothstep(0.0, 0.45, held));
 }
