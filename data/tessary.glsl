@@ -507,7 +507,6 @@ float hex_radius(vec2 h) {
 const float FLOOR_TILE = 1.3;       // world units per hex
 const float OUTRO_Z = 200.0;        // the outro glides over another stretch of the floor
 const vec2 TITLE_AT = vec2(0.0, OUTRO_Z + 41.0);    // the tiled title's centre on the floor
-const float TITLE_CELL = 17.0;      // an atlas cell in floor units: the title is about 54 wide
 
 camera floor_camera(float t) {
     if (t >= T_OUTRO) {
@@ -517,8 +516,8 @@ camera floor_camera(float t) {
         // the final hit: up over the tiled title, looking down on it
         float crane = smoothstep(T_END - 2.0 * BAR - 0.2, T_END - BAR + 0.6, t);
         crane = crane * crane * (3.0 - 2.0 * crane);
-        ro = mix(ro, vec3(TITLE_AT.x, 31.0, TITLE_AT.y - 13.0), crane);
-        ta = mix(ta, vec3(TITLE_AT.x, 0.0, TITLE_AT.y - 1.5), crane);
+        ro = mix(ro, vec3(TITLE_AT.x, 30.0, TITLE_AT.y - 12.0), crane);
+        ta = mix(ta, vec3(TITLE_AT.x, 0.0, TITLE_AT.y - 0.5), crane);
         return camera(ro, ta, 0.0, 1.7);
     }
     if (t < 4.0 * BAR) {
@@ -542,12 +541,24 @@ vec3 floor_sky(vec3 d, float dusk) {
     return sky + mix(CYAN * 0.12, AMBER * 0.3, dusk) * pow8(toward) * low * low * low;
 }
 
-// Whether the floor tile centred at `at` belongs to the tiled title: its
-// centre lies inside a letter.
-float title_tile(vec2 at) {
-    text_line title = text_line(LINE_TITLE, TITLE_AT - vec2(0.0, 0.2 * TITLE_CELL), TITLE_CELL, 1.0, float(MAX_LINE_CHARS), 1.0);
-    // mirrored: the floor's x runs to the left of a camera looking along +z
-    return step(0.5, line_distance(vec2(2.0 * TITLE_AT.x - at.x, at.y), title));
+// The title in tiles, "TESSARY", five by five a letter (each row two rows
+// of hexes high): bit (row * 5 + column) of each, row 0 at the top, column
+// 0 at the left. A table and not the atlas: reading the atlas costs a loop
+// over the line on every pixel.
+const int TITLE_GLYPHS[7] = int[7](4329631, 32554047, 16267326, 16267326, 18415150, 18136623, 4329809);
+
+// Whether the floor tile with hex id `id` (hex_tile's zw) is part of the
+// title. Rows of hexes are half a unit of id apart; the letters run
+// towards -x, which is to the right for a camera looking along +z.
+float title_tile(vec2 id) {
+    vec2 at = vec2(floor(TITLE_AT.x / FLOOR_TILE), floor(TITLE_AT.y / (FLOOR_TILE * HEX.y) * 2.0 + 0.5));
+    int col = 20 - int(floor(id.x) - at.x);
+    int row = (int(at.y) + 5 - int(floor(id.y * 2.0 + 0.5))) / 2;
+    int letter = col / 6;
+    int x = col - letter * 6;
+    bool inside = col >= 0 && col < 41 && int(floor(id.y * 2.0 + 0.5)) <= int(at.y) + 5 && row < 5 && x < 5;
+    int bits = TITLE_GLYPHS[clamp(letter, 0, 6)] >> clamp(row * 5 + x, 0, 24);
+    return inside && (bits & 1) != 0 ? 1.0 : 0.0;
 }
 
 vec3 hex_floor(vec3 ro, vec3 rd, float t, float px) {
@@ -600,7 +611,7 @@ vec3 hex_floor(vec3 ro, vec3 rd, float t, float px) {
 
     // the final hit: the title's tiles light up, from its middle out
     float lit = smoothstep(0.0, 0.25, t - T_END + 2.0 * BAR - abs(centre.x - TITLE_AT.x) * 0.01);
-    if (lit > 0.0) col = mix(col, GOLD * (1.2 + 2.5 * decay(5.0 * (t - T_END + 2.0 * BAR))), lit * title_tile(centre) * (1.0 - grout));
+    col = mix(col, GOLD * (1.2 + 2.5 * decay(5.0 * (t - T_END + 2.0 * BAR))), lit * title_tile(h.zw) * (1.0 - grout));
 
     float fog = exp(-dist * mix(0.03, 0.015, dusk));
     return mix(sky, col, fog);
@@ -793,8 +804,8 @@ float window_cover(float x, float w) {
 
 // The night sky: near-black overhead, a violet glow along the horizon and
 // the moon low above it.
-vec3 city_sky(vec3 rd, float px) {
-    vec3 sky = mix(VIOLET * 0.15 + MAGENTA * 0.01, NIGHT, smoothstep(-0.03, 0.16, rd.y)) + star_field(rd, px) * 0.5;
+vec3 city_sky(vec3 rd, float px, vec3 stars) {
+    vec3 sky = mix(VIOLET * 0.15 + MAGENTA * 0.01, NIGHT, smoothstep(-0.03, 0.16, rd.y)) + stars * 0.5;
     // thin clouds drifting across, lit from below by the city
     vec2 c = rd.xz / max(rd.y + 0.08, 0.05);
     float cloud = smoothstep(0.2, 1.0, wave(0.11 * c.x + 0.05 * c.y) * wave(0.07 * c.y - 0.03 * c.x + 0.2)) * smoothstep(-0.02, 0.04, rd.y);
@@ -806,7 +817,7 @@ vec3 city_sky(vec3 rd, float px) {
     return sky + MOON * (disc * 2.0 + halo);
 }
 
-vec3 column_city(vec3 ro, vec3 rd, float t, float px, int steps) {
+vec3 column_city(vec3 ro, vec3 rd, float t, float px, vec3 stars, int steps) {
     float local = t - T_THEME;
     float k = kick(9.0);
     float jump = 1.5 * kick(4.0);
@@ -814,7 +825,7 @@ vec3 column_city(vec3 ro, vec3 rd, float t, float px, int steps) {
     float row = mod(floor(t / BEAT) * 3.0, 11.0);
 
     vec3 horizon = VIOLET * 0.15 + MAGENTA * 0.01;
-    vec3 sky = city_sky(rd, px);
+    vec3 sky = city_sky(rd, px, stars);
 
     // walk the grid cell by cell, starting where the ray comes down to the
     // tallest roof: above it there is nothing to hit
@@ -1024,7 +1035,7 @@ vec3 planet_surface(vec3 n, vec3 rd, float t, float px_r) {
     return col;
 }
 
-vec3 mosaic_planet(vec3 ro, vec3 rd, float t, float px) {
+vec3 mosaic_planet(vec3 ro, vec3 rd, float t, float px, vec3 stars) {
     // backdrop: a violet nebula fixed to the sky, breathing once a bar, and stars
     float local = t - T_BREAK;
     // a lane of dust across the sky, its clouds drifting along it
@@ -1033,7 +1044,7 @@ vec3 mosaic_planet(vec3 ro, vec3 rd, float t, float px) {
     float breath = 0.85 + 0.15 * wave(local / BAR);
     float lane = decay(abs(across + 0.1 * wave(rd.x * 0.8)) * 5.0) * cloud * breath;
     vec3 back = NIGHT + INDIGO * 0.5 + (VIOLET * 0.5 + MAGENTA * 0.04) * lane;
-    back += star_field(rd, px);
+    back += stars;
     // the rings: a tilted disc through the planet's centre
     float ring_d = -dot(ro, PLANET_RING_N) / dot(rd, PLANET_RING_N);
     vec3 rp = ro + rd * ring_d;
@@ -1148,9 +1159,8 @@ vec2 nave_map(vec3 p, mat2 fold, nave_look look) {
     return vec2(min(body, strip), strip);
 }
 
-camera nave_camera(float t) {
+camera nave_camera(float t, nave_look look) {
     float local = t - T_CLIMAX;
-    nave_look look = nave_phrase(t);
     vec3 ro = vec3(0.0, 0.0, local * 8.0);
     vec3 ta = ro + vec3(0.2 * sway(local * 0.5), 0.15 * wave(local * 0.4 / TAU), 1.0);
     float roll = floor(local / BAR) * 0.9 + local * 0.15;
@@ -1269,19 +1279,14 @@ vec3 nave_shade(vec3 ro, vec3 rd, float at, float strip, mat2 fold, nave_look lo
     // a rim in the strip colour where the faces turn away, lit by the clap
     float rim = 1.0 - facing;
     col += mix(look.strip, vec3(1.0), 0.3 * c) * rim * rim * rim * (0.15 + 0.8 * c) * ao;
-    // lines etched across the glass every half period catch the light down the axis
-    float fw = 1.5 * length(fwidth(p));
-    float etch = smoothstep(0.9 - fw, 0.9 + fw, abs(fract(p.z * 2.0 / NAVE_PERIOD) - 0.5) * 2.0);
-    col += look.light * etch * (0.12 + 0.3 * axis + 0.5 * fresnel);
     // the strips themselves, lit by the kick
     col += look.strip * (3.5 * decay(strip * 80.0) + 0.15 * decay(strip * 10.0)) * (0.9 + 2.0 * k);
     return mix(haze, col, exp(-at * 0.16));
 }
 
-vec3 crystal_nave(vec3 ro, vec3 rd, float t, float px, int steps) {
+vec3 crystal_nave(vec3 ro, vec3 rd, float t, float px, nave_look look, int steps) {
     float local = t - T_CLIMAX;
     float bar = floor(local / BAR);
-    nave_look look = nave_phrase(t);
     mat2 fold = rot(0.25 + 0.35 * hash12(vec2(bar, 3.0)));
     float k = kick(8.0);
     float c = clap(8.0);
@@ -1436,19 +1441,22 @@ vec3 show(vec2 uv, float t, float px) {
     // loops get their step counts as values: a constant count lets the
     // compiler unroll them, and a software rasteriser then runs every step
     // of every scene on every pixel.
+    nave_look look = nave_phrase(t);
     camera cam;
     if (w_city > 0.0) cam = city_camera(t);
-    else if (w_nave > 0.0) cam = nave_camera(t);
+    else if (w_nave > 0.0) cam = nave_camera(t, look);
     else if (w_planet > 0.0) cam = planet_camera(t);
     else cam = floor_camera(t);
     vec3 rd = camera_ray(uv, cam);
+    // the stars of the city's sky and of space, one field for both
+    vec3 stars = star_field(rd, px);
 
     vec3 col = vec3(0.0);
     if (w_floor > 0.0) col += w_floor * hex_floor(cam.ro, rd, t, px);
     if (w_tunnel > 0.0) col += w_tunnel * tile_tunnel(uv, t, px);
-    if (w_city > 0.0) col += w_city * column_city(cam.ro, rd, t, px, w_city > 0.0 ? CITY_STEPS : 0);
-    if (w_planet > 0.0) col += w_planet * mosaic_planet(cam.ro, rd, t, px);
-    if (w_nave > 0.0) col += w_nave * crystal_nave(cam.ro, rd, t, px, w_nave > 0.0 ? NAVE_STEPS : 0);
+    if (w_city > 0.0) col += w_city * column_city(cam.ro, rd, t, px, stars, w_city > 0.0 ? CITY_STEPS : 0);
+    if (w_planet > 0.0) col += w_planet * mosaic_planet(cam.ro, rd, t, px, stars);
+    if (w_nave > 0.0) col += w_nave * crystal_nave(cam.ro, rd, t, px, look, w_nave > 0.0 ? NAVE_STEPS : 0);
     return col * dim + flash;
 }
 
