@@ -656,7 +656,7 @@ vec3 tile_tunnel(vec2 uv, float t, float px) {
     // glaze: a highlight across each tile that slides as the camera moves
     float glaze = max(1.0 - length(f - vec2(0.15, -0.2)) * 1.6, 0.0);
     glaze *= glaze * glaze;
-    vec3 col = base + glaze * CYAN * 0.04;
+    vec3 col = base + glaze * CYAN * 0.025;
 
     // lit tiles: a new random set on every bar, growing denser towards the drop
     float bar = floor(t / BAR);
@@ -1427,7 +1427,7 @@ vec3 show(vec2 uv, float t, float px) {
 
     // a turning tile flashes along its edges
     vec3 flash = vec3(0.0);
-    if (t >= turn) flash = vec3(0.6, 0.85, 1.0) * decay((t - turn) * 6.0) * (0.2 + 1.2 * smoothstep(0.4, 0.5, max(f.x, f.y)));
+    if (t >= turn) flash = CYAN * decay((t - turn) * 6.0) * (0.05 + 1.2 * smoothstep(0.4, 0.5, max(f.x, f.y)));
     // the tiles about to leave the main theme dim first
     float dim = from == SCENE_CITY && scene == SCENE_CITY ? 1.0 - 0.5 * smoothstep(turn - BEAT, turn, t) : 1.0;
 
