@@ -1163,7 +1163,9 @@ camera nave_camera(float t, nave_look look) {
     float local = t - T_CLIMAX;
     vec3 ro = vec3(0.0, 0.0, local * 8.0);
     vec3 ta = ro + vec3(0.2 * sway(local * 0.5), 0.15 * wave(local * 0.4 / TAU), 1.0);
-    float roll = floor(local / BAR) * 0.9 + local * 0.15;
+    // a quick turn of the roll on every downbeat, starting on its kick
+    float bar = floor(local / BAR);
+    float roll = (bar - 1.0 + smoothstep(0.0, 0.25, local - bar * BAR)) * 0.9 + local * 0.15;
     if (look.corkscrew > 0.5) {
         // corkscrew around the axis, looking back at it ahead
         float a = local * 0.9;
@@ -1278,7 +1280,7 @@ vec3 nave_shade(vec3 ro, vec3 rd, float at, float strip, mat2 fold, nave_look lo
     col += nave_surround(reflect(rd, n), look, k) * fresnel * (0.3 + 0.7 * ao);
     // a rim in the strip colour where the faces turn away, lit by the clap
     float rim = 1.0 - facing;
-    col += mix(look.strip, vec3(1.0), 0.3 * c) * rim * rim * rim * (0.15 + 0.8 * c) * ao;
+    col += mix(look.strip, vec3(1.0), 0.3 * c) * rim * rim * rim * (0.15 + 0.4 * c) * ao;
     // the strips themselves, lit by the kick
     col += look.strip * (3.5 * decay(strip * 80.0) + 0.15 * decay(strip * 10.0)) * (0.9 + 2.0 * k);
     return mix(haze, col, exp(-at * 0.16));
@@ -1287,7 +1289,10 @@ vec3 nave_shade(vec3 ro, vec3 rd, float at, float strip, mat2 fold, nave_look lo
 vec3 crystal_nave(vec3 ro, vec3 rd, float t, float px, nave_look look, int steps) {
     float local = t - T_CLIMAX;
     float bar = floor(local / BAR);
-    mat2 fold = rot(0.25 + 0.35 * hash12(vec2(bar, 3.0)));
+    // every bar folds the boxes anew, turning into the new fold over the
+    // bar's first fifth of a second rather than cutting on its kick
+    float into = smoothstep(0.0, 0.2, local - bar * BAR);
+    mat2 fold = rot(0.25 + 0.35 * mix(hash12(vec2(bar - 1.0, 3.0)), hash12(vec2(bar, 3.0)), into));
     float k = kick(8.0);
     float c = clap(8.0);
     float reach = nave_reach(look);
@@ -1366,7 +1371,7 @@ vec3 crystal_nave(vec3 ro, vec3 rd, float t, float px, nave_look look, int steps
     float depth = 1.5 / max(length(s), 0.05) - 0.5 * ro.z;
     float lane = pow32(0.5 + 0.5 * wave(29.0 * turn + 0.37 * bar)) * smoothstep(0.5, 1.0, wave(depth + 0.3 * bar))
                + pow32(0.5 + 0.5 * wave(47.0 * turn - 0.21 * bar)) * smoothstep(0.6, 1.0, wave(1.3 * depth + 0.5));
-    col += mix(look.strip, look.light, 0.3 * decay(length(s))) * lane * smoothstep(3.0, 12.0, dist) * 1.2 * (1.0 + 1.0 * k);
+    col += mix(look.strip, look.light, 0.3 * decay(length(s))) * lane * smoothstep(3.0, 12.0, dist) * 1.2 * (1.0 + 0.7 * k);
     return col;
 }
 
@@ -1463,8 +1468,8 @@ vec3 show(vec2 uv, float t, float px) {
 // ---------------------------------------------------------------- output
 // The energy arc: how bright each section runs and how hard its kicks punch
 // the exposure. The drops run hottest and punch hardest.
-const float SECTION_LEVEL[6] = float[6](1.0, 0.9, 1.1, 1.0, 1.3, 1.0);
-const float SECTION_PUNCH[6] = float[6](0.0, 0.1, 0.0, 0.2, 0.25, 0.1);
+const float SECTION_LEVEL[6] = float[6](1.0, 0.9, 1.1, 1.0, 1.45, 1.0);
+const float SECTION_PUNCH[6] = float[6](0.0, 0.1, 0.0, 0.2, 0.24, 0.1);
 
 int section_at(float t) {
     return t < T_BUILD ? 0 : (t < T_THEME ? 1 : (t < T_BREAK ? 2 : (t < T_CLIMAX ? 3 : (t < T_OUTRO ? 4 : 5))));

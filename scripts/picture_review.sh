@@ -81,9 +81,13 @@ say "kicks"
 kicks=$(sed -nE 's/^const int KICK_STEPS\[64\] = int\[64\]\((.*)\);/\1/p' "$shader" | tr -d ' ' | tr ',' '\n' |
     awk '{ for (s = 0; s < 16; ++s) if (int($1 / 2 ^ s) % 2) printf "%.4f\n", (NR - 1) * 2 + s * 0.125 }')
 [[ -n $kicks ]] || die "no KICK_STEPS in the shader"
+hits=$(sed -nE 's/^const float HIT_TIME\[[0-9]+\] = float\[[0-9]+\]\((.*)\);.*/\1/p' "$shader" | tr -d ' ')
+[[ -n $hits ]] || die "no HIT_TIME in the shader"
 : >"$work/kicks.txt"
+# a kick on a hit, or within a quarter of a second of one, is the hit's
 for k in $kicks; do
-    awk -v k="$k" 'BEGIN { exit !((k >= 32.5 && k <= 40) || (k >= 80.5 && k <= 88)) }' || continue
+    awk -v k="$k" -v hits="$hits" 'BEGIN { n = split(hits, h, ","); for (i = 1; i <= n; ++i) if (h[i] <= k + 1e-6 && h[i] > k - 0.25) exit 1
+        exit !((k >= 32.5 && k <= 40) || (k >= 80.5 && k <= 88)) }' || continue
     frames "$(awk -v k="$k" 'BEGIN { printf "%.12f", k - 1 / 60 }')" "$(awk -v k="$k" 'BEGIN { printf "%.12f", k + 0.5 / 60 }')" \
         "$(awk 'BEGIN { printf "%.12f", 1 / 60 }')" 480x270 "$work/pair"
     echo "$k $("$review" pair "$work/pair/frame_00000.png" "$work/pair/frame_00001.png")" >>"$work/kicks.txt"
