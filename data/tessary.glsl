@@ -589,12 +589,13 @@ vec3 hex_floor(vec3 ro, vec3 rd, float t, float px) {
     // bevelled rims tilt the glaze towards the grout
     float bevel = smoothstep(0.28, 0.43, r) * (1.0 - smoothstep(0.15, 0.5, fw));
     vec3 n = normalize(vec3(-h.x * bevel * 1.5, 1.0, -h.y * bevel * 1.5));
-    vec3 refl = reflect(rd, n);
     float fresnel = 1.0 - max(dot(n, -rd), 0.0);
     fresnel = 0.04 + 0.96 * fresnel * fresnel * fresnel * fresnel * fresnel;
 
+    // the glaze mirrors the low sky: below the horizon the sky function
+    // already gives the horizon's glow in this pixel's direction
     vec3 base = mix(mix(INDIGO * 1.5, TEAL * 0.08, rnd), mix(VIOLET * 0.25, EMBER * 0.08, rnd), dusk);
-    vec3 col = base * (0.3 + 0.7 * alive) + floor_sky(refl, dusk) * fresnel * mix(1.4, 0.5, dusk);
+    vec3 col = base * (0.3 + 0.7 * alive) + sky * fresnel * mix(1.4, 0.5, dusk);
 
     // a ring of light from ahead of the camera: on every kick while the
     // outro's beat lasts, otherwise once a bar
