@@ -22,7 +22,7 @@
 //
 // Kick, clap and hit times come from the song block of the shader, the same
 // table the picture itself follows.
-#include <png.h>
+#include "picture_measures.h"
 
 #include <algorithm>
 #include <cctype>
@@ -44,22 +44,8 @@ namespace {
     std::exit(1);
 }
 
-struct image {
-    int width = 0, height = 0;
-    std::vector<unsigned char> rgb;
-};
-
-bool read_png(const std::string &path, image &img) {
-    png_image png{};
-    png.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_file(&png, path.c_str())) return false;
-    png.format = PNG_FORMAT_RGB;
-    img.rgb.resize(PNG_IMAGE_SIZE(png));
-    if (!png_image_finish_read(&png, nullptr, img.rgb.data(), 0, nullptr)) return false;
-    img.width = static_cast<int>(png.width);
-    img.height = static_cast<int>(png.height);
-    return true;
-}
+using image = measures::rgb_image;
+using measures::read_png;
 
 std::string frame_path(const std::string &dir, int i) {
     char name[32];
@@ -67,19 +53,12 @@ std::string frame_path(const std::string &dir, int i) {
     return dir + name;
 }
 
-std::vector<float> luma_of(const image &img) {
-    std::vector<float> l(static_cast<size_t>(img.width) * img.height);
-    for (size_t i = 0; i < l.size(); ++i)
-        l[i] = 0.2126f * img.rgb[3 * i] + 0.7152f * img.rgb[3 * i + 1] + 0.0722f * img.rgb[3 * i + 2];
-    return l;
-}
-
 int stats(const std::string &dir, double first, double step, const char *previous) {
     std::vector<float> before;
     image img;
-    if (previous && read_png(previous, img)) before = luma_of(img);
+    if (previous && read_png(previous, img)) before = measures::luma_plane(img);
     for (int i = 0; read_png(frame_path(dir, i), img); ++i) {
-        std::vector<float> l = luma_of(img);
+        std::vector<float> l = measures::luma_plane(img);
         double sum = 0, diff = 0, centre = 0;
         long black = 0, centre_n = 0;
         for (int y = 0; y < img.height; ++y)

@@ -1,13 +1,17 @@
 // What a viewer sees in a frame, measured on 8-bit RGB pixels: the picture
-// review's tool (bench/picture_review.cpp) and the picture tests share it,
-// so the figures in docs/picture.md and the tests' targets mean the same.
+// review's and the picture arc's tools (bench/picture_review.cpp,
+// bench/picture_arc.cpp) and the picture tests share it, so the figures in
+// docs/picture.md and the tests' targets mean the same.
 // Luma is Rec. 709 on the sRGB code values (0-255); relative luminance is
 // the linear-light Y (0-1) that photosensitivity guidance counts flashes in.
 #ifndef TESSARY_PICTURE_MEASURES_H
 #define TESSARY_PICTURE_MEASURES_H
 
+#include <png.h>
+
 #include <algorithm>
 #include <cmath>
+#include <string>
 #include <vector>
 
 namespace measures {
@@ -16,6 +20,19 @@ struct rgb_image {
     int width = 0, height = 0;
     std::vector<unsigned char> rgb;
 };
+
+// An 8-bit RGB PNG (tessary-capture's frames); false if it is missing or unreadable.
+inline bool read_png(const std::string &path, rgb_image &img) {
+    png_image png{};
+    png.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_file(&png, path.c_str())) return false;
+    png.format = PNG_FORMAT_RGB;
+    img.rgb.resize(PNG_IMAGE_SIZE(png));
+    if (!png_image_finish_read(&png, nullptr, img.rgb.data(), 0, nullptr)) return false;
+    img.width = static_cast<int>(png.width);
+    img.height = static_cast<int>(png.height);
+    return true;
+}
 
 inline std::vector<float> luma_plane(const rgb_image &img) {
     std::vector<float> l(static_cast<size_t>(img.width) * img.height);

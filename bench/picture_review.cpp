@@ -24,8 +24,6 @@
 //       COST lines "section median_ms" with a "flat median_ms" line.
 #include "picture_measures.h"
 
-#include <png.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -36,23 +34,12 @@
 
 namespace {
 
+using measures::read_png;
 using measures::rgb_image;
 
 [[noreturn]] void die(const std::string &message) {
     std::fprintf(stderr, "picture_review: %s\n", message.c_str());
     std::exit(1);
-}
-
-bool read_png(const std::string &path, rgb_image &img) {
-    png_image png{};
-    png.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_file(&png, path.c_str())) return false;
-    png.format = PNG_FORMAT_RGB;
-    img.rgb.resize(PNG_IMAGE_SIZE(png));
-    if (!png_image_finish_read(&png, nullptr, img.rgb.data(), 0, nullptr)) return false;
-    img.width = static_cast<int>(png.width);
-    img.height = static_cast<int>(png.height);
-    return true;
 }
 
 rgb_image must_read(const std::string &path) {

@@ -1,7 +1,6 @@
 // The picture, data/tessary.glsl: its text against the atlas snippet and the
 // shared timeline, and stills rendered by tessary-capture at low resolution.
 #include <gtest/gtest.h>
-#include <png.h>
 
 #include "picture_measures.h"
 #include "scratch_dir.h"
@@ -42,15 +41,7 @@ struct image : measures::rgb_image {
 
 image read_png(const std::string &path) {
     image img;
-    png_image png{};
-    png.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_file(&png, path.c_str())) return img;
-    png.format = PNG_FORMAT_RGB;
-    std::vector<unsigned char> pixels(PNG_IMAGE_SIZE(png));
-    if (!png_image_finish_read(&png, nullptr, pixels.data(), 0, nullptr)) return img;
-    img.width = static_cast<int>(png.width);
-    img.height = static_cast<int>(png.height);
-    img.rgb = std::move(pixels);
+    if (!measures::read_png(path, img)) img = image();
     return img;
 }
 
