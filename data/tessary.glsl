@@ -1372,7 +1372,8 @@ vec3 crystal_nave(vec3 ro, vec3 rd, float t, float px, nave_look look, int steps
     float depth = 1.5 / max(length(s), 0.05) - 0.5 * ro.z;
     float lane = pow32(0.5 + 0.5 * wave(29.0 * turn + 0.37 * bar)) * smoothstep(0.5, 1.0, wave(depth + 0.3 * bar))
                + pow32(0.5 + 0.5 * wave(47.0 * turn - 0.21 * bar)) * smoothstep(0.6, 1.0, wave(1.3 * depth + 0.5));
-    col += mix(look.strip, look.light, 0.3 * decay(length(s))) * lane * smoothstep(3.0, 12.0, dist) * 1.2 * (1.0 + 0.7 * k);
+    // (thinned towards the vanishing point, where the lanes crowd together)
+    col += mix(look.strip, look.light, 0.3 * decay(length(s))) * lane * smoothstep(4.0, 14.0, dist) * smoothstep(0.04, 0.4, length(s)) * 1.2 * (1.0 + 0.7 * k);
     return col;
 }
 
