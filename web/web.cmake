@@ -5,7 +5,7 @@
 # else; otherwise: cmake --build <build> --target web
 set(TESSARY_WEB_DIR ${CMAKE_BINARY_DIR}/web)
 set(web_page_files index.html tessary.css tessary.mjs glsl_es.mjs)
-set(web_outputs)
+set(TESSARY_WEB_FILES)
 
 foreach(name ${web_page_files})
   add_custom_command(
@@ -13,7 +13,7 @@ foreach(name ${web_page_files})
     COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_SOURCE_DIR}/web/${name} ${TESSARY_WEB_DIR}/${name}
     DEPENDS ${CMAKE_SOURCE_DIR}/web/${name}
     VERBATIM)
-  list(APPEND web_outputs ${TESSARY_WEB_DIR}/${name})
+  list(APPEND TESSARY_WEB_FILES ${TESSARY_WEB_DIR}/${name})
 endforeach()
 
 add_custom_command(
@@ -33,7 +33,7 @@ add_custom_command(
   DEPENDS tessary-capture atlas ${TESSARY_DATA_DIR}/tessary.glsl
   COMMENT "Rendering the web page's icon"
   VERBATIM)
-list(APPEND web_outputs ${TESSARY_WEB_DIR}/tessary.glsl ${TESSARY_WEB_DIR}/font_subset_bw_sdf.jpg
+list(APPEND TESSARY_WEB_FILES ${TESSARY_WEB_DIR}/tessary.glsl ${TESSARY_WEB_DIR}/font_subset_bw_sdf.jpg
      ${TESSARY_WEB_DIR}/icon.png)
 
 # Opus at 96 kbit/s keeps the page under 2.5 MB; browsers decode it to the
@@ -47,10 +47,10 @@ add_custom_command(
   DEPENDS music ${TESSARY_DATA_DIR}/music.wav
   COMMENT "Encoding the web page's music.opus"
   VERBATIM)
-list(APPEND web_outputs ${opus})
+list(APPEND TESSARY_WEB_FILES ${opus})
 
 if(TESSARY_TESTS)
-  add_custom_target(web ALL DEPENDS ${web_outputs})
+  add_custom_target(web ALL DEPENDS ${TESSARY_WEB_FILES})
 else()
-  add_custom_target(web DEPENDS ${web_outputs})
+  add_custom_target(web DEPENDS ${TESSARY_WEB_FILES})
 endif()
