@@ -4,7 +4,7 @@
 # server can serve the folder. The web tests serve it, so test builds make it with everything
 # else; otherwise: cmake --build <build> --target web
 set(TESSARY_WEB_DIR ${CMAKE_BINARY_DIR}/web)
-set(web_page_files index.html tessary.css tessary.mjs glsl_es.mjs)
+set(web_page_files index.html tessary.css tessary.js glsl_es.js)
 set(TESSARY_WEB_FILES)
 
 foreach(name ${web_page_files})

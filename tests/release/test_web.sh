@@ -14,7 +14,7 @@ mkdir -p "$WORK/unpacked"
 (cd "$WORK/unpacked" && cmake -E tar xf "$zip")
 check "everything lies in $name/" [ "$(ls "$WORK/unpacked")" = "$name" ]
 page="$WORK/unpacked/$name"
-expected="font_subset_bw_sdf.jpg glsl_es.mjs icon.png index.html music.opus tessary.css tessary.glsl tessary.mjs"
+expected="font_subset_bw_sdf.jpg glsl_es.js icon.png index.html music.opus tessary.css tessary.glsl tessary.js"
 check "it holds the page's files and nothing else (got: $(ls "$page" | tr '\n' ' '))" \
     [ "$(ls "$page" | tr '\n' ' ')" = "$expected " ]
 for file in $expected; do

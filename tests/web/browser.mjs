@@ -9,7 +9,7 @@ import puppeteer from 'puppeteer-core';
 const TYPES = {
     '.html': 'text/html; charset=utf-8',
     '.css': 'text/css',
-    '.mjs': 'text/javascript',
+    '.js': 'text/javascript',
     '.glsl': 'text/plain; charset=utf-8',
     '.jpg': 'image/jpeg',
     '.opus': 'audio/ogg',

@@ -135,11 +135,11 @@ describe('picture', () => {
 
     test('a planted fault fails the comparison: flipped atlas, u_res not the drawing buffer', async (context) => {
         const atlas = execFileSync('convert', [path.join(web_dir, 'font_subset_bw_sdf.jpg'), '-flip', 'jpg:-']);
-        const script = fs.readFileSync(path.join(web_dir, 'tessary.mjs'), 'utf8');
+        const script = fs.readFileSync(path.join(web_dir, 'tessary.js'), 'utf8');
         const wrong_res = script.replace('gl.uniform2f(scene.u_res, width, height)', 'gl.uniform2f(scene.u_res, 1920, 1080)');
-        assert.notEqual(wrong_res, script, 'the u_res upload was not found in tessary.mjs');
+        assert.notEqual(wrong_res, script, 'the u_res upload was not found in tessary.js');
         for (const [fault, overrides] of [['flipped atlas', { 'font_subset_bw_sdf.jpg': atlas }],
-            ['u_res 1920x1080', { 'tessary.mjs': Buffer.from(wrong_res) }]]) {
+            ['u_res 1920x1080', { 'tessary.js': Buffer.from(wrong_res) }]]) {
             const found = await with_files(overrides, (origin) => still(TEXT_MOMENT, SMALL, origin));
             const result = difference(found, captures[TEXT_MOMENT]);
             context.diagnostic(`${fault}: ${describe_difference(result)}`);

@@ -7,7 +7,7 @@
 // buffer's scale (0.35 to 1); ?t=SECONDS shows that moment with the clock frozen,
 // no start screen and no music (for tests).
 
-import { glsl_es } from './glsl_es.mjs';
+import { glsl_es } from './glsl_es.js';
 
 const END_TIME = 130;          // seconds: the show ends after the first frame past it
 const MUSIC_RATE = 48000;      // the soundtrack's own rate: nothing is resampled
