@@ -15,8 +15,8 @@ const START_LEAD = 0.1;        // seconds from asking for the music to its first
 const FRAME_BUDGET_MS = 1000 / 60;
 const SCALE_STEPS = [1, 0.85, 0.7, 0.6, 0.5, 0.42, 0.35];
 const SCALE_DECISION_MS = 500; // frames summed up before each decision
-const MAX_PENDING_QUERIES = 4;
 const SCALE_RAISE_AFTER_MS = 3000;
+const MAX_PENDING_QUERIES = 4; // timer queries in flight
 const OVERLAY_KEY = 'i';
 
 const FILES = { shader: 'tessary.glsl', atlas: 'font_subset_bw_sdf.jpg', music: 'music.opus' };
@@ -98,7 +98,6 @@ async function start_up() {
             .then((decoded) => { report('decode', 1); return decoded; }) : null,
     ]);
     scene = create_scene(program, atlas);
-    scale.level = 0;
 
     if (!with_music) {
         show_still(still_time);
@@ -114,6 +113,7 @@ async function start_up() {
     document.addEventListener('click', () => status.state === 'ready' && start_show(from_time));
     document.getElementById('again').addEventListener('click', () => start_show(0));
     document.addEventListener('fullscreenchange', () => document.fullscreenElement || end_show());
+    document.addEventListener('visibilitychange', restart_measuring);
 }
 
 // ---- loading ----
@@ -238,7 +238,6 @@ function create_scene(program, atlas) {
     // no mipmaps; magnification and wrapping stay at their defaults.
     gl.activeTexture(gl.TEXTURE0);
     gl.bindTexture(gl.TEXTURE_2D, gl.createTexture());
-    gl.pixelStorei(gl.UNPACK_ALIGNMENT, 1);
     gl.texImage2D(gl.TEXTURE_2D, 0, gl.RGB8, gl.RGB, gl.UNSIGNED_BYTE, atlas);
     gl.texParameteri(gl.TEXTURE_2D, gl.TEXTURE_MIN_FILTER, gl.NEAREST);
     atlas.close();
@@ -345,6 +344,13 @@ function adapt_scale(cost, now) {
     }
 }
 
+// After a pause (a start, a hidden tab) the first interval would say nothing of a frame's cost.
+function restart_measuring() {
+    scale.samples.length = 0;
+    scale.last_frame = 0;
+    scale.decided_at = performance.now();
+}
+
 function median(values) {
     const sorted = [...values].sort((a, b) => a - b);
     const middle = sorted.length >> 1;
@@ -364,8 +370,7 @@ function start_show(from) {
     document.documentElement.requestFullscreen?.().catch(() => {}); // a window does too
     const resumed = music.context.resume();
     set_state('starting');
-    scale.samples.length = 0;
-    scale.last_frame = 0;
+    restart_measuring();
     // The first frame goes up before the music starts, so drawing it never delays the sound.
     draw_frame(from);
     Promise.all([resumed, new Promise(requestAnimationFrame)]).then(() => {
