@@ -1,6 +1,8 @@
 #version 130
 // tessary: the whole picture. Six scenes follow the soundtrack's sections,
 // everything lands on the 120 BPM grid, and the text is set from the SDF atlas.
+// Every colour comes from the colour script; kicks light the scenes' glowing
+// parts, and only the song's hits lift the whole frame (docs/picture.md).
 // Lighting happens in linear light; the frame is tone-mapped, encoded to sRGB
 // and dithered at the very end.
 
@@ -439,13 +441,6 @@ const vec3 GOLD    = vec3(1.0, 0.75, 0.38);
 const vec3 EMBER   = vec3(0.7, 0.13, 0.04);
 const vec3 MOON    = vec3(0.78, 0.86, 1.0);
 // ---- end of colour script ----
-
-// Cosine palette: smooth hue ramps with few parameters. The cosine is a
-// smoothed triangle wave, within 2% of the real one and far cheaper.
-vec3 palette(float x, vec3 a, vec3 b, vec3 c, vec3 d) {
-    vec3 y = abs(fract(c * x + d) - 0.5) * 4.0 - 1.0;
-    return a + b * y * (1.5 - 0.5 * y * y);
-}
 
 // Sharp highlights without pow().
 float pow8(float x) {
@@ -1468,8 +1463,9 @@ vec3 show(vec2 uv, float t, float px) {
 }
 
 // ---------------------------------------------------------------- output
-// The energy arc: how bright each section runs and how hard its kicks punch
-// the exposure. The drops run hottest and punch hardest.
+// The energy arc: how bright each section runs and how much its kicks add
+// to the exposure. Little: a kick lights the scenes' glowing parts, and only
+// the song's hits lift the whole frame.
 const float SECTION_LEVEL[6] = float[6](1.0, 0.9, 1.1, 1.0, 1.45, 1.0);
 const float SECTION_PUNCH[6] = float[6](0.0, 0.1, 0.0, 0.2, 0.24, 0.1);
 
