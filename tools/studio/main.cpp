@@ -2,6 +2,7 @@
 // picture of tessary.glsl with its soundtrack, reloaded when the files change,
 // with a transport, a HUD, a timeline strip and frame-exact screenshots.
 #include "draw_timer.h"
+#include "gl_errors.h"
 #include "hud.h"
 #include "options.h"
 #include "overlay.h"
@@ -312,7 +313,9 @@ static void count_frame(t_studio *s)
 
 static void draw_frame(t_studio *s)
 {
+    int width = s->width, height = s->height;
     SDL_GL_GetDrawableSize(s->window, &s->width, &s->height);
+    bool resized = s->width != width || s->height != height;
     draw_timer_begin(&s->timer);
     picture_draw(&s->picture, s->transport.time, s->width, s->height);
     draw_timer_end(&s->timer, s->transport.time);
@@ -330,6 +333,9 @@ static void draw_frame(t_studio *s)
     if (!s->picture.error_lines.empty())
         compose_error_panel(&g_overlay, s->picture.error_lines, s->width, s->height);
     overlay_draw(&g_overlay, s->width, s->height);
+    std::string error;
+    if (resized && take_gl_errors("drawing at " + std::to_string(s->width) + "x" + std::to_string(s->height), &error))
+        fail_line(error);
     SDL_GL_SwapWindow(s->window);
     count_frame(s);
 }

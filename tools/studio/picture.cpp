@@ -1,6 +1,7 @@
 #include "picture.h"
 
 #include "font_atlas.h"
+#include "gl_errors.h"
 #include "offscreen.h"
 #include "png_file.h"
 #include "shader_log.h"
@@ -41,8 +42,6 @@ static void use_program(t_picture *picture, GLuint program)
     picture->scene.tloc = glGetUniformLocation(program, "T");
     glUseProgram(program);
     glUniformMatrix4fv(glGetUniformLocation(program, "u_projection_matrix"), 1, GL_FALSE, projection_matrix);
-    // A new program's u_res is unset.
-    picture->width = picture->height = 0;
 }
 
 bool picture_load_shader(t_picture *picture, const std::string &path)
@@ -60,6 +59,9 @@ bool picture_load_shader(t_picture *picture, const std::string &path)
     if (program != 0) {
         use_program(picture, program);
         picture->error_lines.clear();
+        std::string error;
+        if (take_gl_errors("after building tessary.glsl", &error))
+            fprintf(stderr, "tessary-studio: %s\n", error.c_str());
         return true;
     }
     std::string report = log_with_source(log, source, "tessary.glsl");
@@ -94,24 +96,16 @@ bool picture_load_atlas(t_picture *picture, const std::string &path, std::string
     return true;
 }
 
-static void set_size(t_picture *picture, int width, int height)
-{
-    glViewport(0, 0, width, height);
-    if (picture->width == width && picture->height == height)
-        return;
-    picture->width = width;
-    picture->height = height;
-    if (picture->scene.program != 0)
-        glUniform2f(picture->scene.rloc, (float)width, (float)height);
-}
-
+// The overlay's program is the one in use between frames: the scene's
+// uniforms are set every frame, right after its program is bound.
 void picture_draw(t_picture *picture, double time, int width, int height)
 {
-    set_size(picture, width, height);
+    glViewport(0, 0, width, height);
     glClear(GL_COLOR_BUFFER_BIT);
     if (picture->scene.program == 0)
         return;
     glUseProgram(picture->scene.program);
+    glUniform2f(picture->scene.rloc, (float)width, (float)height);
     glUniform1f(picture->scene.tloc, (float)time);
     glBindVertexArray(picture->scene.vao);
     glDrawArrays(GL_TRIANGLES, 0, 6);
@@ -123,12 +117,13 @@ bool picture_screenshot(t_picture *picture, double time, const std::string &path
         *error = "no picture to take: tessary.glsl has not built yet";
         return false;
     }
-    int width = picture->width, height = picture->height;
+    // An error left by an earlier step is not the render target's.
+    std::string earlier;
+    if (take_gl_errors("before the screenshot", &earlier))
+        fprintf(stderr, "tessary-studio: %s\n", earlier.c_str());
     t_offscreen off;
     bool ok = offscreen_create(&off, SHOT_WIDTH, SHOT_HEIGHT, error);
     if (ok) {
-        glUseProgram(picture->scene.program);
-        set_size(picture, SHOT_WIDTH, SHOT_HEIGHT);
         offscreen_draw(&off, picture->scene, time);
         offscreen_start_read(&off, 0);
         const unsigned char *rgb = offscreen_finish_read(&off, 0);
@@ -138,7 +133,6 @@ bool picture_screenshot(t_picture *picture, double time, const std::string &path
     }
     offscreen_destroy(&off);
     glBindFramebuffer(GL_FRAMEBUFFER, 0);
-    set_size(picture, width, height);
     return ok;
 }
 
