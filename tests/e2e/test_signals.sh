@@ -32,6 +32,23 @@ signal_ends_it term TERM 143
 start_show hup
 signal_ends_it hup HUP 129
 
+# A stop signal while the audio child is still starting is not lost: the
+# child is held half a second after fork (fork_delay) and the signal comes
+# as the window maps, so the program passes it on inside that half second.
+dir=$(make_data_dir early)
+write_test_shader "$dir/tessary.glsl"
+make_music "$dir/music.wav" 30
+DEMO_PRELOAD=${DEMO_PRELOAD:+$DEMO_PRELOAD:}${FORK_DELAY_LIB:?} start_demo "$dir"
+check "early: window appears" wait_for_window 60
+mark=$(now)
+kill -TERM "$DEMO_PID"
+wait_demo 40
+took=$(seconds_since "$mark")
+check "early: ends within $((QUICK_END + 1)) s of SIGTERM, not with the music (took ${took}s)" \
+    within $((QUICK_END + 1)) "$took"
+check "early: exit status 143 (got $DEMO_STATUS)" [ "$DEMO_STATUS" -eq 143 ]
+check "early: nothing left playing" nothing_left_in "$dir" 1
+
 # During the wait for the music, after Escape.
 start_show int
 press_escape
