@@ -261,6 +261,12 @@ static void handle_event(t_studio *s, const SDL_Event &event)
 static void reload_changed_files(t_studio *s)
 {
     unsigned changed = watcher_poll(&s->watcher);
+    bool noted = s->watcher.note != nullptr;
+    if (noted) {
+        printf("tessary-studio: %s\n", s->watcher.note);
+        set_status(s, s->watcher.note);
+        s->watcher.note = nullptr;
+    }
     std::string error;
     if (changed & watched_shader) {
         if (picture_load_shader(&s->picture, data_path(*s, SHADER_FILE)))
@@ -280,7 +286,7 @@ static void reload_changed_files(t_studio *s)
         else
             fail_line(error + "; the previous music stays");
     }
-    if (changed)
+    if (changed != 0 || noted)
         fflush(stdout);
 }
 
