@@ -1,0 +1,47 @@
+# scripts/picture_arc.sh measures every frame of the show: none is lost where
+# one chunk of frames hands over to the next, whatever the frame rate, and a
+# temporary folder with a space in its name is no trouble. The real capture
+# tool renders, but a flat shader at 8x8 pixels keeps the whole run at 60
+# frames a second short; the report and plots go into the scratch folder.
+set -u
+: "${CAPTURE_BIN:?CAPTURE_BIN must name tessary-capture}"
+: "${TESSARY_DATA:?TESSARY_DATA must name the data directory}"
+ROOT=$(cd "$(dirname "$0")/../.." && pwd)
+scratch=$(mktemp -d "/tmp/tessary arc.XXXXXX")
+trap 'rm -rf "$scratch"' EXIT
+FAILURES=0
+check() {
+    local what=$1
+    shift
+    if "$@"; then echo "ok: $what"; else echo "FAIL: $what"; FAILURES=$((FAILURES + 1)); fi
+}
+
+mkdir -p "$scratch/data" "$scratch/tmp dir"
+cp "$TESSARY_DATA/font_subset_bw_sdf.jpg" "$scratch/data/"
+printf '#version 130\nout vec4 c;\nvoid main() { c = vec4(0.5); }\n' >"$scratch/data/tessary.glsl"
+# The capture tool on the flat shader, whichever data folder it is asked for.
+cat >"$scratch/capture" <<SH
+#!/bin/bash
+args=()
+while [ \$# -gt 0 ]; do
+    if [ "\$1" = --data ]; then shift 2; else args+=("\$1"); shift; fi
+done
+exec "$CAPTURE_BIN" --data "$scratch/data" "\${args[@]}"
+SH
+chmod +x "$scratch/capture"
+
+TMPDIR="$scratch/tmp dir" ARC_KEEP=1 ARC_FPS=60 ARC_SIZE=8x8 ARC_DOCS="$scratch/docs" \
+    bash "$ROOT/scripts/picture_arc.sh" "$scratch/capture" >"$scratch/out" 2>&1
+status=$?
+check "the script ends with status 0 (got $status)" [ "$status" -eq 0 ]
+[ "$status" -eq 0 ] || tail -n 5 "$scratch/out"
+table=$(find "$scratch/tmp dir" -name frames.txt | head -n 1)
+# 33 chunks of 4 s at 60 frames a second; frame i is at i/60 s.
+check "every frame of the 33 chunks is measured ($(wc -l <"${table:-/dev/null}") rows)" \
+    [ "$(wc -l <"${table:-/dev/null}")" -eq 7920 ]
+check "frame i is at i/60 s" awk '$1 < (NR - 1) / 60 - 1e-6 || $1 > (NR - 1) / 60 + 1e-6 { off++ } END { exit off > 0 || NR == 0 }' \
+    "${table:-/dev/null}"
+check "the plot is drawn" [ -s "$scratch/docs/picture-arc.png" ]
+
+[ "$FAILURES" -eq 0 ] || { echo "$FAILURES check(s) failed"; exit 1; }
+echo "all checks passed"
