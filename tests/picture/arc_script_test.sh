@@ -9,11 +9,12 @@ set -u
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 scratch=$(mktemp -d "/tmp/tessary arc.XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
-FAILURES=0
-check() {
+# expect WHAT COMMAND...: the command holds, or the test fails here.
+expect() {
     local what=$1
     shift
-    if "$@"; then echo "ok: $what"; else echo "FAIL: $what"; FAILURES=$((FAILURES + 1)); fi
+    "$@" || { echo "FAIL: $what"; exit 1; }
+    echo "ok: $what"
 }
 
 mkdir -p "$scratch/data" "$scratch/tmp dir"
@@ -33,16 +34,14 @@ chmod +x "$scratch/capture"
 TMPDIR="$scratch/tmp dir" ARC_KEEP=1 ARC_FPS=60 ARC_SIZE=8x8 ARC_DOCS="$scratch/docs" \
     bash "$ROOT/scripts/picture_arc.sh" "$scratch/capture" >"$scratch/out" 2>&1
 status=$?
-check "the script ends with status 0 (got $status)" [ "$status" -eq 0 ]
 [ "$status" -eq 0 ] || tail -n 5 "$scratch/out"
+expect "the script ends with status 0 (got $status)" [ "$status" -eq 0 ]
 table=$(find "$scratch/tmp dir" -name frames.txt | head -n 1)
 # 33 chunks of 4 s at 60 frames a second; frame i is at i/60 s (the table
 # has milliseconds).
-check "every frame of the 33 chunks is measured ($(wc -l <"${table:-/dev/null}") rows)" \
+expect "every frame of the 33 chunks is measured ($(wc -l <"${table:-/dev/null}") rows)" \
     [ "$(wc -l <"${table:-/dev/null}")" -eq 7920 ]
-check "frame i is at i/60 s" awk '$1 < (NR - 1) / 60 - 0.001 || $1 > (NR - 1) / 60 + 0.001 { off++ } END { exit off > 0 || NR == 0 }' \
+expect "frame i is at i/60 s" awk '$1 < (NR - 1) / 60 - 0.001 || $1 > (NR - 1) / 60 + 0.001 { off++ } END { exit off > 0 || NR == 0 }' \
     "${table:-/dev/null}"
-check "the plot is drawn" [ -s "$scratch/docs/picture-arc.png" ]
-
-[ "$FAILURES" -eq 0 ] || { echo "$FAILURES check(s) failed"; exit 1; }
+expect "the plot is drawn" [ -s "$scratch/docs/picture-arc.png" ]
 echo "all checks passed"

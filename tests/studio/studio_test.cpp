@@ -189,28 +189,6 @@ TEST(StudioAtlasMetrics, MalformedSnippetsAreRefused)
     EXPECT_FALSE(parse_atlas_metrics("", &m));
 }
 
-TEST(StudioAtlas, DecodeFailuresAreReportedNotFatal)
-{
-    std::string error;
-    int width = 0, height = 0;
-    const unsigned char text[] = "not a picture";
-    EXPECT_EQ(try_decode_atlas(text, sizeof text, 4096, &width, &height, &error), nullptr);
-    EXPECT_NE(error.find("Not a JPEG"), std::string::npos) << error;
-
-    std::ifstream file(TESSARY_ATLAS, std::ios::binary);
-    ASSERT_TRUE(file.is_open()) << TESSARY_ATLAS;
-    std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    const unsigned char *jpeg = (const unsigned char *)bytes.data();
-    unsigned char *pixels = try_decode_atlas(jpeg, bytes.size(), 4096, &width, &height, &error);
-    ASSERT_NE(pixels, nullptr) << error;
-    EXPECT_EQ(width, 1024);
-    EXPECT_EQ(height, 1024);
-    free(pixels);
-    error.clear();
-    EXPECT_EQ(try_decode_atlas(jpeg, bytes.size(), 512, &width, &height, &error), nullptr);
-    EXPECT_NE(error.find("larger than the 512x512"), std::string::npos) << error;
-}
-
 class StudioWatcher : public ::testing::Test {
 protected:
     std::filesystem::path dir;
