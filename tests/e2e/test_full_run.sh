@@ -18,7 +18,7 @@ sleep 0.5
 
 # grab_at SECONDS FILE: the screen, that long after the first picture.
 grab_at() {
-    sleep "$(awk -v a="$FIRST_PICTURE" -v s="$1" -v n="$(now)" 'BEGIN { d = a + s - n; print d > 0 ? d : 0 }')"
+    sleep "$(awk -v a="$FIRST_PICTURE" -v s="$1" -v n="$(now)" 'BEGIN { d = a + s - n; print (d > 0 ? d : 0) }')"
     grab_screen "$2"
 }
 
