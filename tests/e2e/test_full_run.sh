@@ -47,11 +47,27 @@ check "the atlas progress is written once" \
     [ "$(grep -c "^Input: Read $atlas_size/$atlas_size bytes\$" "$dir/stdout")" -eq 1 ]
 check "no sanitizer report" sanitizer_clean "$dir/stderr"
 
-music=$(active_seconds "$dir/music.wav")
-heard=$(active_seconds "$WORK/recording.wav")
-echo "  music.wav sounds for ${music}s, the sink received ${heard}s"
-check "the sink received the soundtrack, as long as music.wav within a second" \
-    awk -v a="$music" -v b="$heard" 'BEGIN { d = a - b; if (d < 0) d = -d; exit !(a > 60 && d <= 1.0) }'
+# The sink heard music.wav from its first second to its last, sample for
+# sample. A player or recorder starved for a moment on a loaded machine adds
+# silence or loses a cycle in between (PipeWire's timing, not the show's), so
+# the span between the two is shown, not checked.
+music_start=$("${AUDIO_OFFSET_BIN:?}" onset "$dir/music.wav" 0)
+music_end=$(awk -v a="$music_start" -v s="$(active_seconds "$dir/music.wav")" 'BEGIN { print a + s }')
+heard_start=$("$AUDIO_OFFSET_BIN" onset "$WORK/recording.wav" 0)
+heard_end=$(awk -v a="$heard_start" -v s="$(active_seconds "$WORK/recording.wav")" 'BEGIN { print a + s }')
+echo "  music.wav sounds from ${music_start}s to ${music_end}s; the sink heard ${heard_start}s to ${heard_end}s"
+# heard_as RECORDING_TIME MUSIC_TIME: the recording's quarter second from
+# RECORDING_TIME is the music's from MUSIC_TIME, within 20 ms.
+heard_as() {
+    local found
+    found=$("$AUDIO_OFFSET_BIN" at "$dir/music.wav" "$WORK/recording.wav" "$1" "$2" 1.5)
+    echo "  recording at $1 s is music at $found (want $2)"
+    awk -v f="${found% *}" -v c="${found#* }" -v want="$2" 'BEGIN { d = f - want; if (d < 0) d = -d; exit !(c > 0.9 && d <= 0.02) }'
+}
+check "the sink heard the music's first second" \
+    heard_as "$(awk -v t="$heard_start" 'BEGIN { print t + 0.5 }')" "$(awk -v t="$music_start" 'BEGIN { print t + 0.5 }')"
+check "and its last" \
+    heard_as "$(awk -v t="$heard_end" 'BEGIN { print t - 1.0 }')" "$(awk -v t="$music_end" 'BEGIN { print t - 1.0 }')"
 rms=$(sox "$WORK/recording.wav" -n stat 2>&1 | awk '/RMS +amplitude/ { print $3 }')
 check "the recording is not silent (RMS $rms)" awk -v r="$rms" 'BEGIN { exit !(r > 0.01) }'
 finish
