@@ -449,6 +449,15 @@ picture_still() {
     same_picture "$WORK/still0.png" "$WORK/still1.png"
 }
 
+# picture_stops SECONDS: until the screen stays the same for a second: the
+# frame loop has ended and its last frame is up.
+picture_stops() {
+    local deadline=$(($(date +%s) + $1))
+    until picture_still; do
+        [ "$(date +%s)" -lt "$deadline" ] || return 1
+    done
+}
+
 # shows_a_picture FILE: neither black nor the dark red clear colour nor flat.
 shows_a_picture() {
     local -a stats
