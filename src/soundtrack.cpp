@@ -41,12 +41,13 @@ static pid_t start_player(const sigset_t *parent_mask)
     return shell_pid;
 }
 
-// Stops the whole group; the audio child, in it too, has the signal blocked
-// and leaves once the shell has gone. What the shell may have left behind,
-// and a player that ignored the polite signal, go with the last one.
+// Stops the whole group, which this process leads; it is in it too, has the
+// signal blocked and leaves once the shell has gone. What the shell may have
+// left behind, and a player that ignored the polite signal, go with the last one.
 static void stop_player(pid_t shell_pid)
 {
-    kill(0, SIGTERM);
+    pid_t group = getpid();
+    kill(-group, SIGTERM);
     sigset_t child_ended;
     sigemptyset(&child_ended);
     sigaddset(&child_ended, SIGCHLD);
@@ -55,7 +56,7 @@ static void stop_player(pid_t shell_pid)
         if (sigtimedwait(&child_ended, NULL, &grace) == -1 && errno == EAGAIN)
             break;
     }
-    kill(0, SIGKILL);
+    kill(-group, SIGKILL);
 }
 
 // The audio child: starts the player, then waits for it to end or for a

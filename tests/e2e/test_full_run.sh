@@ -11,10 +11,7 @@ active_seconds() {
 }
 
 dir=$(make_data_dir full_run)
-pw-record --target nullsink "$WORK/recording.wav" 2>"$WORK/pw-record.log" &
-RECORDER_PID=$!
-PW_PIDS+=("$RECORDER_PID")
-sleep 0.5
+check "the sink is recorded" start_recorder "$WORK/recording.wav"
 
 # grab_at SECONDS FILE: the screen, that long after the first picture.
 grab_at() {

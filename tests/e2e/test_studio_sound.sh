@@ -9,10 +9,7 @@ dir=$(make_data_dir sound)
 # A cheap, small picture: keys are handled between frames.
 write_test_shader "$dir/tessary.glsl"
 rec=$WORK/sink.wav
-pw-record --target nullsink --rate 48000 --channels 2 --format s16 "$rec" 2>"$WORK/pw-record.log" &
-PW_PIDS+=($!)
-RECORDER_PID=$!
-sleep 1
+check "the sink is recorded" start_recorder "$rec"
 
 # recorded_seconds: how much the recorder has written so far.
 recorded_seconds() {
