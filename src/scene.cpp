@@ -164,24 +164,26 @@ t_build_result build_scene(t_scene *scene, GLsizei width, GLsizei height)
     return build_ok;
 }
 
-std::string shader_info_log(GLuint shader)
+// Shaders and programs keep their logs alike; only the calls that read them differ.
+static std::string info_log(GLuint object, void (*get_value)(GLuint, GLenum, GLint *),
+                            void (*get_log)(GLuint, GLsizei, GLsizei *, GLchar *))
 {
     GLint length = 0;
-    glGetShaderiv(shader, GL_INFO_LOG_LENGTH, &length);
+    get_value(object, GL_INFO_LOG_LENGTH, &length);
     std::string log((size_t)(length > 1 ? length : 1), '\0');
-    glGetShaderInfoLog(shader, (GLsizei)log.size(), nullptr, &log[0]);
+    get_log(object, (GLsizei)log.size(), nullptr, &log[0]);
     log.resize(strlen(log.c_str()));
     return log;
 }
 
+std::string shader_info_log(GLuint shader)
+{
+    return info_log(shader, glGetShaderiv, glGetShaderInfoLog);
+}
+
 std::string program_info_log(GLuint program)
 {
-    GLint length = 0;
-    glGetProgramiv(program, GL_INFO_LOG_LENGTH, &length);
-    std::string log((size_t)(length > 1 ? length : 1), '\0');
-    glGetProgramInfoLog(program, (GLsizei)log.size(), nullptr, &log[0]);
-    log.resize(strlen(log.c_str()));
-    return log;
+    return info_log(program, glGetProgramiv, glGetProgramInfoLog);
 }
 
 void build_scene_quad(t_scene *scene)
