@@ -69,7 +69,8 @@ check "no apt-get: says so and names the package" said "no apt-get. Install the 
 # put there instead; setup asks the system, not Debian's paths.
 debian_dri=$(dirname "$(compgen -G '/usr/lib/*/dri/swrast_dri.so' | head -n 1)")
 debian_font=/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf
-if [ "$(id -u)" -eq 0 ] && [ -f "$debian_dri/swrast_dri.so" ] && [ -f "$debian_font" ]; then
+if [ "$(id -u)" -eq 0 ] && unshare --mount true 2>/dev/null && [ -f "$debian_dri/swrast_dri.so" ] &&
+    [ -f "$debian_font" ]; then
     mkdir -p "$WORK/fonts/TTF" "$WORK/lib64"
     cp "$debian_font" "$WORK/fonts/TTF/"
     cp -a /usr/lib64/. "$WORK/lib64/"
@@ -87,7 +88,7 @@ if [ "$(id -u)" -eq 0 ] && [ -f "$debian_dri/swrast_dri.so" ] && [ -f "$debian_f
     check "elsewhere: nothing reported missing" bash -c "! grep -q Missing '$WORK/out'"
     [ "$STATUS" -eq 0 ] || sed "s/^/  | /" "$WORK/out"
 else
-    echo "skipped: moving the font and Mesa's drivers needs root and Debian's layout to start from"
+    echo "skipped: moving the font and Mesa's drivers needs root, mount namespaces and Debian's layout to start from"
 fi
 
 if [ "$(id -u)" -eq 0 ]; then
