@@ -176,27 +176,33 @@ TEST(Arrangement, LinesMakeNoMinorSecondsWithPadOrBassOnStrongBeats) {
 }
 
 TEST(Arrangement, DrumsAndBassAreInTheKey) {
-    // The kick's and the impact's bodies settle on notes of A minor (within
-    // 20 cents), and every bass note is in the key.
+    // The kick's body settles on a note of A minor (within 20 cents), each
+    // impact's on the note the score gives it, and every bass and impact
+    // note is in the key.
     std::vector<float> l(static_cast<size_t>(2.6 * synth::sample_rate), 0.0f), r(l.size(), 0.0f);
     synth::kick kick;
     kick.trigger(1.0f);
     for (size_t i = 0; i + synth::max_block <= l.size(); i += synth::max_block) kick.render(&l[i], &r[i], synth::max_block);
-    const std::vector<float> tail(l.begin() + static_cast<long>(0.25 * synth::sample_rate), l.begin() + static_cast<long>(0.42 * synth::sample_rate));
+    const std::vector<float> tail(l.begin() + static_cast<long>(0.15 * synth::sample_rate), l.begin() + static_cast<long>(0.28 * synth::sample_rate));
     const double kick_hz = analysis::peak_frequency(tail, synth::sample_rate, 30.0, 90.0);
     EXPECT_LE(cents_off_the_key(kick_hz), 20.0) << "the kick settles at " << kick_hz << " Hz";
 
-    std::fill(l.begin(), l.end(), 0.0f);
-    synth::impact boom;
-    boom.trigger(1.0f);
-    for (size_t i = 0; i + synth::max_block <= l.size(); i += synth::max_block) boom.render(&l[i], &r[i], synth::max_block);
-    const std::vector<float> ring(l.begin() + static_cast<long>(0.9 * synth::sample_rate), l.begin() + static_cast<long>(2.0 * synth::sample_rate));
-    const double impact_hz = analysis::peak_frequency(ring, synth::sample_rate, 25.0, 120.0);
-    EXPECT_LE(cents_off_the_key(impact_hz), 20.0) << "the impact settles at " << impact_hz << " Hz";
-
+    std::set<int> impacts;
     for (const song::note& n : score().notes) {
-        if (n.track == song::bass) {
-            EXPECT_LE(cents_off_the_key(synth::midi_to_hz(static_cast<float>(n.pitch))), 1.0) << n.pitch;
+        if (n.track == song::bass || n.track == song::impact) {
+            EXPECT_LE(cents_off_the_key(synth::midi_to_hz(static_cast<float>(n.pitch))), 1.0) << song::track_name(n.track) << " " << n.pitch;
         }
+        if (n.track == song::impact) impacts.insert(n.pitch);
+    }
+    EXPECT_GE(impacts.size(), 2u) << "the impacts follow the chords";
+    for (int pitch : impacts) {
+        std::fill(l.begin(), l.end(), 0.0f);
+        synth::impact boom;
+        boom.trigger(1.0f, synth::midi_to_hz(static_cast<float>(pitch)));
+        for (size_t i = 0; i + synth::max_block <= l.size(); i += synth::max_block) boom.render(&l[i], &r[i], synth::max_block);
+        const std::vector<float> ring(l.begin() + static_cast<long>(0.9 * synth::sample_rate), l.begin() + static_cast<long>(2.0 * synth::sample_rate));
+        const double impact_hz = analysis::peak_frequency(ring, synth::sample_rate, 25.0, 120.0);
+        EXPECT_NEAR(1200.0 * std::log2(impact_hz / synth::midi_to_hz(static_cast<float>(pitch))), 0.0, 20.0)
+            << "the impact for note " << pitch << " settles at " << impact_hz << " Hz";
     }
 }

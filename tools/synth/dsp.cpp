@@ -194,7 +194,7 @@ compressor::compressor(float threshold_db, float ratio, float attack_s, float re
       attack_coef_(smoothing_coef(attack_s)),
       release_coef_(smoothing_coef(release_s)) {}
 
-void compressor::process(float* l, float* r, int n) {
+void compressor::process(float* l, float* r, int n, float* applied) {
     float peak = 0.0f;
     for (int i = 0; i < n; ++i) peak = std::max({peak, std::fabs(l[i]), std::fabs(r[i])});
     const float over = 20.0f * std::log10(std::max(peak, 1e-6f)) - threshold_;
@@ -210,6 +210,7 @@ void compressor::process(float* l, float* r, int n) {
         gain_ += step;
         l[i] *= gain_;
         r[i] *= gain_;
+        if (applied) applied[i] = gain_;
     }
     gain_ = gain;
 }

@@ -242,8 +242,8 @@ class compressor {
 public:
     compressor(float threshold_db, float ratio, float attack_s, float release_s, float knee_db);
     // The detector runs once per block on the block's peak; the gain moves
-    // linearly across the block.
-    void process(float* l, float* r, int n);
+    // linearly across the block. `applied` (if given) gets each sample's gain.
+    void process(float* l, float* r, int n, float* applied = nullptr);
     float gain_reduction_db() const { return reduction_db_; }
 
 private:

@@ -38,9 +38,10 @@ void kick::trigger(float velocity) {
 }
 
 void kick::render(float* l, float* r, int n) {
-    static const float fast = decay_coef(0.006f), slow = decay_coef(0.045f), body = decay_coef(0.28f),
+    // A short body, so the bass has the low end from the second 16th on.
+    static const float fast = decay_coef(0.006f), slow = decay_coef(0.03f), body = decay_coef(0.13f),
                        click = decay_coef(0.0025f);
-    static const int end = samples(0.46f), fade = samples(0.08f);
+    static const int end = samples(0.3f), fade = samples(0.06f);
     for (int i = 0; i < n; ++i) {
         float out = declick_.next();
         if (age_ >= 0) {
@@ -199,11 +200,12 @@ impact::impact() {
     rumble_.set(40.0f, 0.7f);  // the noise's boom stays above what a PA plays
 }
 
-void impact::trigger(float velocity) {
+void impact::trigger(float velocity, float settle_hz) {
     declick_.retrigger(last_);
     body_.set_phase(0.0);
     age_ = 0;
     velocity_ = velocity;
+    settle_hz_ = settle_hz;
     env_ = 1.0f;
 }
 
@@ -214,7 +216,7 @@ void impact::render(float* l, float* r, int n) {
         float out = declick_.next();
         if (age_ >= 0) {
             const float t = age_ / sr;
-            body_.set_frequency(55.0f + 110.0f * std::exp(-t / 0.15f));
+            body_.set_frequency(settle_hz_ * (1.0f + 2.0f * std::exp(-t / 0.15f)));
             const float env = env_ * ramp(age_, 48) * tail_fade(age_, end, fade);
             env_ *= coef;
             const float boom = rumble_.high(low_.low(noise_.next())) * std::exp(-t / 0.15f);
@@ -232,6 +234,7 @@ synth_voice::synth_voice(const synth_patch& patch, uint32_t seed) : patch_(patch
     for (int i = 0; i < count; ++i) {
         const float position = count == 1 ? 0.0f : 2.0f * i / (count - 1) - 1.0f;
         saws_.emplace_back(waveform::saw);
+        if (patch.octave_level > 0.0f) octave_saws_.emplace_back(waveform::saw);
         detune_ratio_.push_back(std::pow(2.0f, position * patch.detune_cents / 1200.0f));
         float gl, gr;
         pan_gains(position * patch.stereo_spread, gl, gr);
@@ -244,6 +247,7 @@ synth_voice::synth_voice(const synth_patch& patch, uint32_t seed) : patch_(patch
 void synth_voice::start(int pitch, float velocity, int gate_samples) {
     if (!amp_.active()) {
         for (oscillator& s : saws_) s.set_phase(noise_.unit());
+        for (oscillator& s : octave_saws_) s.set_phase(noise_.unit());
         sub_.set_phase(0.0);
         filter_l_.reset();
         filter_r_.reset();
@@ -281,6 +285,7 @@ void synth_voice::render(float* l, float* r, int n, float cutoff_hz) {
     age_ += n;
     const float hz = midi_to_hz(pitch);
     for (size_t i = 0; i < saws_.size(); ++i) saws_[i].set_frequency(hz * detune_ratio_[i]);
+    for (size_t i = 0; i < octave_saws_.size(); ++i) octave_saws_[i].set_frequency(2.0f * hz * detune_ratio_[i]);
     sub_.set_frequency(hz * 0.5f);
 
     // The filter envelope rises over about a millisecond (a jump in cutoff
@@ -303,7 +308,8 @@ void synth_voice::render(float* l, float* r, int n, float cutoff_hz) {
     for (int i = 0; i < n; ++i) {
         float a = 0.0f, b = 0.0f;
         for (size_t k = 0; k < saws_.size(); ++k) {
-            const float s = saws_[k].next();
+            float s = saws_[k].next();
+            if (!octave_saws_.empty()) s += patch_.octave_level * octave_saws_[k].next();
             a += s * gain_l_[k];
             b += s * gain_r_[k];
         }

@@ -105,11 +105,11 @@ private:
     float velocity_ = 0.0f, fade_ = 1.0f;
 };
 
-// Sub-bass drop for the big downbeats, falling onto A1 (55 Hz).
+// Sub-bass drop for the big downbeats, falling onto the note it is given.
 class impact {
 public:
     impact();
-    void trigger(float velocity);
+    void trigger(float velocity, float settle_hz);
     void render(float* l, float* r, int n);
 
 private:
@@ -118,7 +118,7 @@ private:
     svf low_, rumble_;
     declicker declick_;
     int age_ = -1;
-    float velocity_ = 0.0f, env_ = 0.0f, last_ = 0.0f;
+    float velocity_ = 0.0f, settle_hz_ = 55.0f, env_ = 0.0f, last_ = 0.0f;
 };
 
 struct synth_patch {
@@ -126,6 +126,7 @@ struct synth_patch {
     float detune_cents = 0.0f;    // outermost saw offset
     float stereo_spread = 0.0f;   // pan of the outermost saws
     float sub_level = 0.0f;       // sine an octave below
+    float octave_level = 0.0f;    // each saw doubled an octave up, at this level
     float attack = 0.005f, decay = 0.3f, sustain = 0.7f, release = 0.1f;
     bool filtered = true;
     float filter_q = 0.707f;
@@ -154,7 +155,7 @@ public:
 private:
     synth_patch patch_;
     noise_source noise_;
-    std::vector<oscillator> saws_;
+    std::vector<oscillator> saws_, octave_saws_;
     std::vector<float> detune_ratio_, gain_l_, gain_r_;
     oscillator sub_{waveform::sine};
     adsr amp_;

@@ -30,21 +30,32 @@ void on_signal(int sig) {
     std::raise(sig);
 }
 
+// A track's name on the command line: "open hat" is open-hat.
+std::string track_arg(int t) {
+    std::string name = song::track_name(t);
+    std::replace(name.begin(), name.end(), ' ', '-');
+    return name;
+}
+
 void usage(std::FILE* to) {
     std::fprintf(to,
-                 "usage: tessary-synth -o OUT.wav [--length SECONDS] [--levels] [--quiet]\n"
+                 "usage: tessary-synth -o OUT.wav [--length SECONDS] [--solo TRACK] [--levels] [--quiet]\n"
                  "       tessary-synth --timeline-glsl\n"
                  "       tessary-synth --update-shader SHADER.glsl\n"
                  "Renders the tessary soundtrack: 48 kHz, 16-bit stereo PCM, %.1f s,\n"
                  "mastered to -14 LUFS with true peaks under -1 dBTP.\n"
                  "  -o, --output FILE       where to write the WAV (written to a temporary file, then renamed)\n"
                  "  --length SECONDS        render only the song's first SECONDS (mastered on their own)\n"
+                 "  --solo TRACK            write one track alone, mastered as the mix is (the same gain and limiter)\n"
                  "  --levels                print each track's level per section (for balancing the mix)\n"
                  "  --quiet                 no progress output\n"
                  "  --timeline-glsl         print the song's timeline (sections, kicks, claps, accents) as GLSL\n"
                  "  --update-shader FILE    replace the timeline block in FILE with the song's\n"
-                 "  -h, --help              this text\n",
+                 "  -h, --help              this text\n"
+                 "Tracks:",
                  song::file_seconds);
+    for (int t = 0; t < song::track_count; ++t) std::fprintf(to, " %s", track_arg(t).c_str());
+    std::fprintf(to, "\n");
 }
 
 // One row per track, one column per section; "-" where a track is silent.
@@ -106,6 +117,7 @@ int update_shader(const std::string& path) {
 int main(int argc, char** argv) {
     std::string output;
     bool quiet = false, show_levels = false;
+    int solo = -1;
     double length_limit = song::file_seconds;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -119,6 +131,15 @@ int main(int argc, char** argv) {
             length_limit = std::strtod(argv[++i], &end);
             if (*end != '\0' || !(length_limit > 0.0 && length_limit <= song::file_seconds)) {
                 std::fprintf(stderr, "tessary-synth: --length wants seconds in (0, %.1f], not '%s'\n", song::file_seconds, argv[i]);
+                return 2;
+            }
+        } else if (arg == "--solo" && i + 1 < argc) {
+            const std::string name = argv[++i];
+            for (int t = 0; t < song::track_count; ++t)
+                if (name == track_arg(t)) solo = t;
+            if (solo < 0) {
+                std::fprintf(stderr, "tessary-synth: no track '%s'\n", name.c_str());
+                usage(stderr);
                 return 2;
             }
         } else if (arg == "--quiet") {
@@ -174,12 +195,14 @@ int main(int argc, char** argv) {
 
     const auto start = std::chrono::steady_clock::now();
     synth::master_result mastered;
+    std::vector<int16_t> stem;
     synth::track_levels levels;
     double synthesis_seconds = 0.0;
     try {
         const song::score score = song::build_score();
         if (!quiet) std::printf("tessary-synth: rendering %.1f s\n", length_limit);
         int shown = -1;
+        std::vector<synth::stereo_buffer> stems;
         const synth::stereo_buffer mix = synth::render_score(
             score,
             [&](double done) {
@@ -189,10 +212,11 @@ int main(int argc, char** argv) {
                 std::printf(" %d%%", shown * 10);
                 std::fflush(stdout);
             },
-            show_levels ? &levels : nullptr, length_limit);
+            show_levels ? &levels : nullptr, length_limit, solo >= 0 ? std::vector<int>{solo} : std::vector<int>{}, &stems);
         synthesis_seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         if (!quiet) std::printf("\ntessary-synth: mastering\n");
         mastered = synth::master(mix, synth::master_settings{});
+        if (solo >= 0) stem = synth::master_stem(stems[0], mastered);
     } catch (const std::exception& e) {
         close(fd);
         return fail(e.what());
@@ -203,7 +227,8 @@ int main(int argc, char** argv) {
         close(fd);
         return fail("cannot write '" + output + "': " + std::strerror(errno));
     }
-    const bool written = synth::write_wav(f, mastered.pcm, 2, synth::sample_rate);
+    const std::vector<int16_t>& pcm = solo >= 0 ? stem : mastered.pcm;
+    const bool written = synth::write_wav(f, pcm, 2, synth::sample_rate);
     const bool flushed = std::fflush(f) == 0 && fsync(fileno(f)) == 0;
     if (std::fclose(f) != 0 || !written || !flushed) return fail("cannot write '" + output + "': " + std::strerror(errno));
     // mkstemp makes the file private; a rendered asset is for everyone to read.
@@ -215,12 +240,16 @@ int main(int argc, char** argv) {
     temp_path[0] = '\0';
 
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    const double length = static_cast<double>(mastered.pcm.size() / 2) / synth::sample_rate;
+    const double length = static_cast<double>(pcm.size() / 2) / synth::sample_rate;
     if (show_levels) print_levels(levels);
-    std::printf("tessary-synth: wrote %s: %.2f s, %d Hz, 16-bit stereo, %.2f LUFS integrated, true peak %.2f dBTP "
+    // What was written: the mix, or the solo track at the mix's gain.
+    const synth::loudness written_loudness = solo >= 0 ? synth::measure(stem, synth::sample_rate) : mastered.final;
+    const std::string what = solo >= 0 ? std::string(" (the ") + song::track_name(solo) + " alone)" : "";
+    std::printf("tessary-synth: wrote %s%s: %.2f s, %d Hz, 16-bit stereo, %.2f LUFS integrated, true peak %.2f dBTP "
                 "(%d mastering pass%s)\n",
-                output.c_str(), length, synth::sample_rate, mastered.final.integrated_lufs, mastered.final.true_peak_db,
-                mastered.passes, mastered.passes == 1 ? "" : "es");
+                output.c_str(), what.c_str(), length,
+                synth::sample_rate, written_loudness.integrated_lufs, written_loudness.true_peak_db, mastered.passes,
+                mastered.passes == 1 ? "" : "es");
     std::printf("tessary-synth: render time %.2f s (synthesis %.2f s, mastering %.2f s), %.1fx real time\n", seconds,
                 synthesis_seconds, seconds - synthesis_seconds, length / seconds);
     return 0;

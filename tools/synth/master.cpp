@@ -81,12 +81,41 @@ struct interpolator {
     }
 };
 
+// Scales interleaved stereo frame by frame.
+void apply_gain(std::vector<float>& x, const std::vector<float>& gain) {
+    for (size_t n = 0; n < gain.size(); ++n) {
+        x[2 * n] *= gain[n];
+        x[2 * n + 1] *= gain[n];
+    }
+}
+
+std::vector<float> interleave(const stereo_buffer& b) {
+    std::vector<float> x(2 * b.left.size());
+    for (size_t i = 0; i < b.left.size(); ++i) {
+        x[2 * i] = b.left[i];
+        x[2 * i + 1] = b.right[i];
+    }
+    return x;
+}
+
+// Triangular dither to 16 bits from a fixed seed: same input, same bytes.
+std::vector<int16_t> dither(const std::vector<float>& x) {
+    noise_source noise(0xd17e4u);
+    std::vector<int16_t> pcm(x.size());
+    for (size_t i = 0; i < x.size(); ++i) {
+        const float d = noise.unit() - noise.unit();
+        const float q = std::floor(x[i] * 32767.0f + d + 0.5f);
+        pcm[i] = static_cast<int16_t>(std::clamp(q, -32767.0f, 32767.0f));
+    }
+    return pcm;
+}
+
 }  // namespace
 
 loudness measure(const std::vector<int16_t>& interleaved, int rate) { return measure_frames(interleaved, rate, true); }
 loudness measure(const std::vector<float>& interleaved, int rate) { return measure_frames(interleaved, rate, true); }
 
-void limit(std::vector<float>& x, float ceiling, int rate) {
+std::vector<float> limiter_gain(const std::vector<float>& x, float ceiling, int rate) {
     static const interpolator interp;
     const long frames = static_cast<long>(x.size() / 2);
     const long lookahead = rate * 3 / 2000;  // 1.5 ms
@@ -136,40 +165,26 @@ void limit(std::vector<float>& x, float ceiling, int rate) {
         sum += gain[n] - (n - lookahead - 1 >= 0 ? gain[n - lookahead - 1] : 1.0f);
         smooth[n] = static_cast<float>(sum / (lookahead + 1));
     }
-    for (long n = 0; n < frames; ++n) {
-        const float g = std::min(smooth[n], 1.0f);
-        x[2 * n] *= g;
-        x[2 * n + 1] *= g;
-    }
+    for (float& g : smooth) g = std::min(g, 1.0f);
+    return smooth;
 }
 
+void limit(std::vector<float>& x, float ceiling, int rate) { apply_gain(x, limiter_gain(x, ceiling, rate)); }
+
 master_result master(const stereo_buffer& mix, const master_settings& settings) {
-    const size_t frames = mix.left.size();
-    std::vector<float> source(2 * frames);
-    for (size_t i = 0; i < frames; ++i) {
-        source[2 * i] = mix.left[i];
-        source[2 * i + 1] = mix.right[i];
-    }
+    const std::vector<float> source = interleave(mix);
     // The first estimate needs no peak: the limiter takes care of that.
     double gain_db = settings.target_lufs - measure_frames(source, sample_rate, false).integrated_lufs;
     double ceiling_db = settings.max_true_peak_db - 0.3;
 
     master_result result;
-    std::vector<float> work;
     for (result.passes = 1; result.passes <= settings.max_passes; ++result.passes) {
-        const float gain = static_cast<float>(std::pow(10.0, gain_db / 20.0));
-        work = source;
-        for (float& v : work) v *= gain;
-        limit(work, static_cast<float>(std::pow(10.0, ceiling_db / 20.0)), sample_rate);
-
-        // Triangular dither from a fixed seed: same input, same bytes.
-        noise_source dither(0xd17e4u);
-        result.pcm.resize(work.size());
-        for (size_t i = 0; i < work.size(); ++i) {
-            const float d = dither.unit() - dither.unit();
-            const float q = std::floor(work[i] * 32767.0f + d + 0.5f);
-            result.pcm[i] = static_cast<int16_t>(std::clamp(q, -32767.0f, 32767.0f));
-        }
+        result.gain = static_cast<float>(std::pow(10.0, gain_db / 20.0));
+        std::vector<float> work = source;
+        for (float& v : work) v *= result.gain;
+        result.limiter = limiter_gain(work, static_cast<float>(std::pow(10.0, ceiling_db / 20.0)), sample_rate);
+        apply_gain(work, result.limiter);
+        result.pcm = dither(work);
         result.final = measure(result.pcm, sample_rate);
         const bool loud_ok = std::fabs(result.final.integrated_lufs - settings.target_lufs) <= settings.lufs_tolerance;
         const bool peak_ok = result.final.true_peak_db <= settings.max_true_peak_db - 0.05;
@@ -179,6 +194,14 @@ master_result master(const stereo_buffer& mix, const master_settings& settings) 
     }
     throw std::runtime_error("mastering did not converge: " + std::to_string(result.final.integrated_lufs) + " LUFS, " +
                              std::to_string(result.final.true_peak_db) + " dBTP");
+}
+
+std::vector<int16_t> master_stem(const stereo_buffer& stem, const master_result& mix) {
+    std::vector<float> work = interleave(stem);
+    if (work.size() != mix.pcm.size()) throw std::invalid_argument("a stem must be as long as its mix");
+    for (float& v : work) v *= mix.gain;
+    apply_gain(work, mix.limiter);
+    return dither(work);
 }
 
 bool write_wav(std::FILE* f, const std::vector<int16_t>& interleaved, int channels, int rate) {

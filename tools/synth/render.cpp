@@ -6,8 +6,10 @@
 #include <ebur128.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <memory>
+#include <stdexcept>
 #if defined(__SSE__)
 #include <xmmintrin.h>
 #endif
@@ -31,6 +33,7 @@ const channel mixer[song::track_count] = {
     /* hat      */ {0.85f, 0.3f, 0.06f, 0.0f, 0.0f},
     /* open hat */ {0.48f, -0.3f, 0.10f, 0.0f, 0.0f},
     /* crash    */ {0.32f, 0.0f, 0.20f, 0.0f, 0.0f},
+    /* ride     */ {0.30f, 0.25f, 0.15f, 0.0f, 0.0f},
     /* riser    */ {0.18f, 0.0f, 0.30f, 0.0f, 0.0f},
     /* impact   */ {0.60f, 0.0f, 0.15f, 0.0f, 0.0f},
     /* bass     */ {0.60f, 0.0f, 0.00f, 0.0f, 0.5f},
@@ -108,18 +111,20 @@ synth_patch sparkle_patch() {
     return p;
 }
 
-synth_patch lead_patch(bool harmony_line) {
+// A wide supersaw with an octave on top: it has to cut through the drops.
+synth_patch lead_patch(bool second_voice) {
     synth_patch p;
-    p.unison = 3;
-    p.detune_cents = harmony_line ? 14.0f : 10.0f;
-    p.stereo_spread = harmony_line ? 0.6f : 0.5f;
-    p.attack = 0.006f, p.decay = 0.5f, p.sustain = 0.75f, p.release = 0.2f;
-    p.filter_q = 1.3f;
+    p.unison = 7;
+    p.detune_cents = second_voice ? 22.0f : 28.0f;
+    p.stereo_spread = 0.9f;
+    p.octave_level = second_voice ? 0.0f : 0.45f;
+    p.attack = 0.004f, p.decay = 0.5f, p.sustain = 0.8f, p.release = 0.2f;
+    p.filter_q = 1.1f;
     p.filter_env_octaves = 1.5f;
-    p.filter_decay = 0.4f;
+    p.filter_decay = 0.35f;
     p.key_tracking = 0.6f;
     p.glide = 0.05f;
-    p.vibrato_cents = harmony_line ? 8.0f : 14.0f;
+    p.vibrato_cents = second_voice ? 8.0f : 14.0f;
     p.vibrato_delay = 0.25f;
     return p;
 }
@@ -138,7 +143,7 @@ synth_patch counter_patch() {
     return p;
 }
 
-constexpr float lead_cutoff = 1800.0f;
+constexpr float lead_cutoff = 3200.0f;
 constexpr float sparkle_cutoff = 2500.0f;
 constexpr float drone_cutoff = 350.0f;
 constexpr float counter_cutoff = 1500.0f;
@@ -150,6 +155,62 @@ constexpr float width_above_hz = 6000.0f;
 // instrument and effect starts afresh, so no tail reaches into the silence.
 constexpr int gap_fade = sample_rate / 100;
 
+// One mix's worth of a block: the dry sum and the two sends.
+struct bus {
+    float dry_l[max_block], dry_r[max_block], rev_l[max_block], rev_r[max_block], del_l[max_block], del_r[max_block];
+    bus() { clear(); }
+    void clear() {
+        for (float* x : {dry_l, dry_r, rev_l, rev_r, del_l, del_r}) std::fill(x, x + max_block, 0.0f);
+    }
+    void add(int i, float a, float b, const channel& ch) {
+        dry_l[i] += a;
+        dry_r[i] += b;
+        rev_l[i] += a * ch.reverb;
+        rev_r[i] += b * ch.reverb;
+        del_l[i] += a * ch.delay;
+        del_r[i] += b * ch.delay;
+    }
+};
+
+// The echo and the hall the sends feed, and their returns.
+struct effects {
+    ping_pong_delay echo{static_cast<int>(3 * song::step_seconds * sample_rate), 0.45f, 3500.0f};  // dotted 8th
+    reverb hall{0.82f, 0.5f};
+
+    void process(const bus& in, float* l, float* r, int n) {
+        for (int i = 0; i < n; ++i) {
+            float echo_l, echo_r, wet_l, wet_r;
+            echo.process(in.del_l[i], in.del_r[i], echo_l, echo_r);
+            hall.process(in.rev_l[i] + delay_to_reverb * echo_l, in.rev_r[i] + delay_to_reverb * echo_r, wet_l, wet_r);
+            l[i] = in.dry_l[i] + delay_return * echo_l + reverb_return * wet_l;
+            r[i] = in.dry_r[i] + delay_return * echo_r + reverb_return * wet_r;
+        }
+    }
+};
+
+// After the bus compressor: the DC blocker, a gentle roll-off of the top
+// octave (it keeps the saws from sounding glassy), and mid and side: the
+// side loses its bass, and the band in between is scaled for width.
+struct master_bus {
+    one_pole dc_l, dc_r;
+    svf top_l, top_r, side_highpass, side_lowpass;
+    master_bus() {
+        dc_l.set_lowpass(10.0f);
+        dc_r.set_lowpass(10.0f);
+        top_l.set(17000.0f, 0.6f);
+        top_r.set(17000.0f, 0.6f);
+        side_highpass.set(mono_below_hz, 0.7071f);
+        side_lowpass.set(width_above_hz, 0.7071f);
+    }
+    void process(float in_l, float in_r, float side_gain, float& out_l, float& out_r) {
+        const float l = top_l.low(dc_l.high(in_l)), r = top_r.low(dc_r.high(in_r));
+        const float mid = 0.5f * (l + r), side_all = side_highpass.high(0.5f * (l - r));
+        const float side = side_all + (side_gain - 1.0f) * side_lowpass.low(side_all);
+        out_l = mid + side;
+        out_r = mid - side;
+    }
+};
+
 // Every instrument and effect with its state, in one value: a gap replaces
 // it with a fresh one.
 struct band {
@@ -159,6 +220,7 @@ struct band {
     cymbal closed_hat{0.025f, 7500.0f, true, 0x4a7u};
     cymbal open_hat{0.16f, 7000.0f, true, 0x09e4u};
     cymbal crash{1.1f, 4500.0f, true, 0xc4a5u, 1.6f};  // the crash rings higher
+    cymbal ride_cymbal{0.45f, 5000.0f, true, 0x41deu, 2.4f};  // and the ride higher still, shorter
     riser noise_riser;
     impact boom;
     poly_synth bass{bass_patch(), 1, 0xba55u};
@@ -171,8 +233,10 @@ struct band {
     poly_synth counter{counter_patch(), 3, 0xc0c0u};
     svf pad_filter_l, pad_filter_r;
     ducker sidechain;
-    ping_pong_delay echo{static_cast<int>(3 * song::step_seconds * sample_rate), 0.45f, 3500.0f};  // dotted 8th
-    reverb hall{0.82f, 0.5f};
+    effects fx;
+    std::vector<effects> stem_fx;  // one per stem, fed by its track's sends alone
+
+    explicit band(size_t stems) : stem_fx(stems) {}
 
     void play(const song::note& nt, int gate, int length) {
         switch (nt.track) {
@@ -188,8 +252,9 @@ struct band {
             break;
         case song::open_hat: open_hat.trigger(nt.velocity); break;
         case song::crash: crash.trigger(nt.velocity); break;
+        case song::ride: ride_cymbal.trigger(nt.velocity); break;
         case song::riser: noise_riser.trigger(nt.velocity, length); break;
-        case song::impact: boom.trigger(nt.velocity); break;
+        case song::impact: boom.trigger(nt.velocity, midi_to_hz(static_cast<float>(nt.pitch))); break;
         case song::bass: bass.note_on(nt.pitch, nt.velocity, gate, nt.legato); break;
         case song::drone: drone.note_on(nt.pitch, nt.velocity, gate, nt.legato); break;
         case song::pad: pad.note_on(nt.pitch, nt.velocity, gate, nt.legato); break;
@@ -209,6 +274,7 @@ struct band {
         closed_hat.render(out[song::hat][0], out[song::hat][1], n);
         open_hat.render(out[song::open_hat][0], out[song::open_hat][1], n);
         crash.render(out[song::crash][0], out[song::crash][1], n);
+        ride_cymbal.render(out[song::ride][0], out[song::ride][1], n);
         noise_riser.render(out[song::riser][0], out[song::riser][1], n);
         boom.render(out[song::impact][0], out[song::impact][1], n);
         bass.render(out[song::bass][0], out[song::bass][1], n, bass_fc);
@@ -297,25 +363,25 @@ private:
 }  // namespace
 
 stereo_buffer render_score(const song::score& sc, const std::function<void(double)>& progress, track_levels* levels,
-                           double seconds) {
+                           double seconds, const std::vector<int>& solo, std::vector<stereo_buffer>* stems) {
     denormal_guard guard;
     const long total = std::lround(std::clamp(seconds, 0.0, song::file_seconds) * sample_rate);
     const long samples_per_step = std::lround(song::step_seconds * sample_rate);
     static_assert(static_cast<long>(song::step_seconds * sample_rate) % max_block == 0, "notes must start on block edges");
     static_assert(gap_fade % max_block == 0, "a gap's fade starts on a block edge");
 
-    auto players = std::make_unique<band>();
-    compressor bus(-8.0f, 2.0f, 0.008f, 0.15f, 6.0f);
-    one_pole dc_l, dc_r;
-    dc_l.set_lowpass(10.0f);
-    dc_r.set_lowpass(10.0f);
-    // A gentle roll-off of the top octave keeps the saws from sounding glassy.
-    svf top_l, top_r;
-    top_l.set(17000.0f, 0.6f);
-    top_r.set(17000.0f, 0.6f);
-    svf side_highpass, side_lowpass;
-    side_highpass.set(mono_below_hz, 0.7071f);
-    side_lowpass.set(width_above_hz, 0.7071f);
+    const size_t stem_count = stems ? solo.size() : 0;
+    int stem_of[song::track_count];  // the stem a track feeds, or -1
+    std::fill(std::begin(stem_of), std::end(stem_of), -1);
+    for (size_t k = 0; k < stem_count; ++k) {
+        if (solo[k] < 0 || solo[k] >= song::track_count || stem_of[solo[k]] >= 0) throw std::invalid_argument("bad solo track");
+        stem_of[solo[k]] = static_cast<int>(k);
+    }
+
+    auto players = std::make_unique<band>(stem_count);
+    compressor bus_compressor(-8.0f, 2.0f, 0.008f, 0.15f, 6.0f);
+    master_bus master_mix;
+    std::vector<master_bus> master_stems(stem_count);
     bool fresh = true;  // nothing has sounded since the band was (re)started
 
     float pan_l[song::track_count], pan_r[song::track_count];
@@ -324,8 +390,12 @@ stereo_buffer render_score(const song::score& sc, const std::function<void(doubl
     stereo_buffer out;
     out.left.resize(total);
     out.right.resize(total);
+    if (stems) stems->assign(stem_count, stereo_buffer{std::vector<float>(total), std::vector<float>(total)});
     float block[song::track_count][2][max_block];
-    float mix_l[max_block], mix_r[max_block];
+    float mix_l[max_block], mix_r[max_block], compression[max_block];
+    bus mix_bus;
+    std::vector<bus> stem_bus(stem_count);
+    std::vector<std::array<float, max_block>> stem_l(stem_count), stem_r(stem_count);
 
     std::unique_ptr<track_meters> meters;
     if (levels) meters = std::make_unique<track_meters>();
@@ -358,48 +428,43 @@ stereo_buffer render_score(const song::score& sc, const std::function<void(doubl
                                                               [](double b, const song::section& s) { return b < s.first_bar; }) -
                                              std::begin(song::sections)) - 1;
         // Faders, pans and sends, track by track over the block.
-        float duck[max_block], dry_l[max_block] = {}, dry_r[max_block] = {}, rev_l[max_block] = {},
-              rev_r[max_block] = {}, del_l[max_block] = {}, del_r[max_block] = {};
+        float duck[max_block];
         for (int i = 0; i < n; ++i) duck[i] = players->sidechain.next();
+        mix_bus.clear();
+        for (bus& b : stem_bus) b.clear();
         for (int t = 0; t < song::track_count; ++t) {
             const channel& ch = mixer[t];
             for (int i = 0; i < n; ++i) {
                 const float g = ch.gain * (1.0f - ch.duck * duck[i]);
                 const float a = block[t][0][i] * g * pan_l[t];
                 const float b = block[t][1][i] * g * pan_r[t];
-                dry_l[i] += a;
-                dry_r[i] += b;
-                rev_l[i] += a * ch.reverb;
-                rev_r[i] += b * ch.reverb;
-                del_l[i] += a * ch.delay;
-                del_r[i] += b * ch.delay;
+                mix_bus.add(i, a, b, ch);
+                if (stem_of[t] >= 0) stem_bus[stem_of[t]].add(i, a, b, ch);
                 if (levels) {
                     levels->sum_squares[t][section] += 0.5 * (a * a + b * b);
                     meters->add(t, section, a, b);
                 }
             }
         }
-        for (int i = 0; i < n; ++i) {
-            float echo_l, echo_r, wet_l, wet_r;
-            players->echo.process(del_l[i], del_r[i], echo_l, echo_r);
-            players->hall.process(rev_l[i] + delay_to_reverb * echo_l, rev_r[i] + delay_to_reverb * echo_r, wet_l, wet_r);
-            mix_l[i] = dry_l[i] + delay_return * echo_l + reverb_return * wet_l;
-            mix_r[i] = dry_r[i] + delay_return * echo_r + reverb_return * wet_r;
-        }
-        bus.process(mix_l, mix_r, n);
+        players->fx.process(mix_bus, mix_l, mix_r, n);
+        for (size_t k = 0; k < stem_count; ++k) players->stem_fx[k].process(stem_bus[k], stem_l[k].data(), stem_r[k].data(), n);
+        // The mix drives the compressor; a stem moves with it.
+        bus_compressor.process(mix_l, mix_r, n, compression);
         float gain = 1.0f;
         for (int i = 0; i < n; ++i) {
-            const float l = top_l.low(dc_l.high(mix_l[i])), r = top_r.low(dc_r.high(mix_r[i]));
-            // Mid and side: the side loses its bass, and the band in between
-            // is scaled for width.
-            const float mid = 0.5f * (l + r), side_all = side_highpass.high(0.5f * (l - r));
-            const float side = side_all + (side_gain - 1.0f) * side_lowpass.low(side_all);
             gain = gap_gain(sc, pos + i, samples_per_step);
-            out.left[pos + i] = (mid + side) * master * gain;
-            out.right[pos + i] = (mid - side) * master * gain;
+            float l, r;
+            master_mix.process(mix_l[i], mix_r[i], side_gain, l, r);
+            out.left[pos + i] = l * master * gain;
+            out.right[pos + i] = r * master * gain;
+            for (size_t k = 0; k < stem_count; ++k) {
+                master_stems[k].process(stem_l[k][i] * compression[i], stem_r[k][i] * compression[i], side_gain, l, r);
+                (*stems)[k].left[pos + i] = l * master * gain;
+                (*stems)[k].right[pos + i] = r * master * gain;
+            }
         }
         if (gain == 0.0f && !fresh) {
-            players = std::make_unique<band>();
+            players = std::make_unique<band>(stem_count);
             fresh = true;
         }
         if (levels) levels->samples[section] += n;

@@ -24,8 +24,12 @@ struct track_levels {
 };
 
 // `progress` gets the fraction done now and then; `levels` may be null.
-// `seconds` cuts the render short (the whole file by default).
+// `seconds` cuts the render short (the whole file by default). Each track in
+// `solo` is also rendered alone into `stems`, in the same order: through its
+// fader and sends, effects of its own, the bus compressor moving as the mix
+// drives it, and the master bus, so a stem is that track's share of the mix.
 stereo_buffer render_score(const song::score& score, const std::function<void(double)>& progress,
-                           track_levels* levels = nullptr, double seconds = song::file_seconds);
+                           track_levels* levels = nullptr, double seconds = song::file_seconds,
+                           const std::vector<int>& solo = {}, std::vector<stereo_buffer>* stems = nullptr);
 
 }  // namespace synth

@@ -14,14 +14,14 @@ namespace song {
 namespace {
 
 // ---------------------------------------------------------------------------
-// Harmony: one chord per bar.
+// Harmony: one chord per bar ("Am", "F", "Esus4"...).
 // ---------------------------------------------------------------------------
 const char* const chord_chart[] = {
-    /* intro      0- 7 */ "Am F C G Am F C G",
+    /* intro      0- 7 */ "Am F C G Am F Dm E",
     /* build-up   8-15 */ "Am Am F F C C G E",
-    /* main theme 16-31 */ "Am F C G Am F C G Am F C G Am F C G",
+    /* main theme 16-31 */ "Am F C G Am F Dm E Am F C G F G Esus4 E",
     /* breakdown 32-39 */ "F G Em Am F G C E",
-    /* climax    40-55 */ "Am F C G Am F C G F G Em Am F G Am E",
+    /* climax    40-55 */ "Am F C G Am F Dm E F G Em Am F G Am E",
     /* outro     56-63 */ "Am F C G F G Am Am",
 };
 
@@ -38,23 +38,26 @@ const char* const backbeat = "....x.......x...";
 const char* const hats_off = "..x...x...x...x.";
 const char* const hats_16 = "xoxoxoxoxoxoxoxo";
 const char* const hats_groove = "xo.oxo.oxo.oxo.o";
+const char* const shaker = "o.x.o.x.o.x.o.x.";
 const char* const open_off = "..x...x...x...x.";
+const char* const ride_8 = "X.x.X.x.X.x.X.x.";
+const char* const roll_4 = "x...x...x...x...";
 const char* const roll_8 = "x.x.x.x.x.x.x.x.";
 const char* const roll_16 = "xxxxxxxxxxxxxxxx";
-const char* const roll_to_gap = "xxxxxxxxxxxx....";  // the last beat before the climax is silent
 const char* const outro_roll = "x...x...x.x.xx..";  // stops short of the final hit
 const char* const once = "X...............";
 
-// Fills: the last bar of a phrase breaks the groove, a different way each time.
+// Fills: the last bar of a phrase breaks the groove, a different way each
+// time, and the snare always has a say: it is what makes a fill heard.
 struct fill {
     const char* kick;
     const char* clap;
-    const char* snare;  // nullptr: none
+    const char* snare;
 };
-const fill fill_pickup = {"x...x...x...x.x.", backbeat, nullptr};                        // a kick pushes into the next bar
-const fill fill_last_beat = {four_floor, "....x.......x...", "............xoxx"};        // snare 16ths on the last beat
-const fill fill_claps = {four_floor, "....x.......x.xx", nullptr};                       // claps tumble at the end
-const fill fill_half_bar = {"x...x...x.......", backbeat, "........x.x.xxxx"};           // the kick gives way to the snare
+const fill fill_last_beat = {four_floor, backbeat, "............xoxx"};                   // snare 16ths on the last beat
+const fill fill_pickup = {"x...x...x...x.x.", backbeat, "..............xx"};             // a kick and the snare push into the next bar
+const fill fill_claps = {four_floor, "....x.......x.xx", "..............xx"};            // claps and snare tumble at the end
+const fill fill_to_gap = {"x...x...x.......", "....x...........", "........xxxx...."};  // the snare takes over, then nothing
 const fill fill_stutter = {"x...x..xx...x...", "....x.......x..x", "..........o.x.o."};  // syncopated
 const fill fill_big = {"x...x...x...x.x.", "....x.......x...", "........x.xxxxxx"};      // into the next section
 
@@ -62,6 +65,7 @@ const char* const drone_bar = "r---------------";
 const char* const bass_offbeat = "..r-..r-..r-..r-";
 const char* const bass_roll = ".rrr.rrr.rrr.rro";
 const char* const bass_roll_high = ".rro.rro.rr5.roo";
+const char* const bass_gallop = ".oro.oro.oro.o5o";  // the climax's second half leans on the octave
 
 const char* const pad_bar = "c---------------";
 
@@ -71,7 +75,6 @@ const char* const arp_climb = "0123234534564543";
 const char* const arp_fall = "5432432132102134";
 const char* const arp_skip = "0.3.1.4.2.5.3.1.";
 const char* const arp_slow = "5..3..4..2..3.1.";
-const char* const arp_slow_to_gap = "5..3..4..2......";
 const char* const sparkle_fall = "7.5.6.4.5.3.4.2.";
 
 // One note held for `steps` 16ths, then `rest` 16ths of silence.
@@ -90,23 +93,27 @@ struct lane {
 // Arrangement.
 // ---------------------------------------------------------------------------
 const lane lanes[] = {
-    // intro: the pad opens slowly, the drone and a soft arp join halfway
+    // intro: the pad opens, a soft arp and a shaker from bar 2 give it some
+    // air, the drone joins halfway
     {pad, 0, 8, pad_bar, 0.6f, 0.7f},
+    {arp, 2, 8, arp_soft, 0.3f, 0.5f},
+    {hat, 2, 6, shaker, 0.25f, 0.35f},
     {drone, 4, 8, drone_bar, 0.7f, 0.8f},
-    {arp, 4, 8, arp_soft, 0.3f, 0.5f},
-    {hat, 6, 8, hats_off, 0.2f, 0.4f},
+    {hat, 6, 8, hats_off, 0.35f, 0.45f},
     {riser, 6, 8, held(32), 0.3f, 0.3f},
 
-    // build-up: the beat arrives, the arp filter sweeps open, rolls into the drop
-    {crash, 8, 9, once, 0.7f, 0.7f},
-    {kick, 8, 15, four_floor, 0.65f, 0.8f},
-    {bass, 8, 15, bass_offbeat, 0.6f, 0.8f},
-    {hat, 8, 12, hats_off, 0.4f, 0.5f},
-    {hat, 12, 15, hats_16, 0.35f, 0.5f},
-    {clap, 12, 14, backbeat, 0.6f, 0.7f},
-    {snare, 14, 15, roll_8, 0.25f, 0.4f},
-    {snare, 15, 16, roll_16, 0.35f, 0.6f},
-    {arp, 8, 16, arp_wave, 0.6f, 0.8f},
+    // build-up: the beat arrives softly and grows, the arp filter sweeps
+    // open, a snare roll rises from bar 12 into the drop
+    {crash, 8, 9, once, 0.5f, 0.5f},
+    {kick, 8, 15, four_floor, 0.55f, 0.9f},
+    {bass, 8, 15, bass_offbeat, 0.5f, 0.85f},
+    {hat, 8, 12, hats_off, 0.35f, 0.5f},
+    {hat, 12, 15, hats_16, 0.35f, 0.55f},
+    {clap, 12, 14, backbeat, 0.6f, 0.75f},
+    {snare, 12, 13, roll_4, 0.3f, 0.45f},
+    {snare, 13, 14, roll_8, 0.45f, 0.6f},
+    {snare, 14, 16, roll_16, 0.6f, 1.0f},
+    {arp, 8, 16, arp_wave, 0.5f, 0.85f},
     {pad, 8, 16, pad_bar, 0.6f, 0.6f},
     {riser, 12, 16, held(64), 0.8f, 0.8f},
 
@@ -125,34 +132,36 @@ const lane lanes[] = {
     {arp, 24, 32, arp_climb, 0.55f, 0.6f},
 
     // breakdown: drums out, a held drone and a slow arp, the melody returns
-    // softly, then a roll into a beat of silence
+    // softly, then a roll into the silent beat before the climax
     {crash, 32, 33, once, 0.6f, 0.6f},
     {impact, 32, 33, once, 0.5f, 0.5f},
-    {pad, 32, 39, pad_bar, 0.75f, 0.75f},
-    {pad, 39, 40, held(12, 4, 'c'), 0.75f, 0.75f},
+    {pad, 32, 40, pad_bar, 0.75f, 0.75f},
     {drone, 32, 38, drone_bar, 0.8f, 0.8f},  // it leaves the low end to the returning kick
-    {arp, 32, 39, arp_slow, 0.5f, 0.65f},
-    {arp, 39, 40, arp_slow_to_gap, 0.65f, 0.7f},
+    {arp, 32, 40, arp_slow, 0.5f, 0.7f},
     {hat, 36, 38, hats_off, 0.15f, 0.3f},
     {hat, 38, 39, hats_16, 0.3f, 0.45f},
     {kick, 38, 39, four_floor, 0.6f, 0.8f},
     {snare, 38, 39, roll_8, 0.25f, 0.45f},
-    {snare, 39, 40, roll_to_gap, 0.45f, 0.75f},
-    {riser, 36, 40, held(60, 4), 0.8f, 0.8f},
+    {snare, 39, 40, roll_16, 0.45f, 0.75f},
+    {riser, 36, 40, held(64), 0.8f, 0.8f},
 
     // climax: everything, a crash every four bars, a counter-melody that
-    // changes with them, the harmony from bar 44, the sparkle from bar 48
+    // changes with them, the harmony from bar 44; after the silent beat at
+    // the end of bar 47 the second half lifts: the lead doubled an octave
+    // up, a ride, the sparkle and a bass that leans on the octave
     {crash, 40, 41, once, 1.0f, 1.0f},
     {impact, 40, 41, once, 1.0f, 1.0f},
     {crash, 44, 45, once, 0.85f, 0.85f},
-    {crash, 48, 49, once, 0.95f, 0.95f},
-    {impact, 48, 49, once, 0.7f, 0.7f},
+    {crash, 48, 49, once, 1.0f, 1.0f},
+    {impact, 48, 49, once, 1.0f, 1.0f},
     {crash, 52, 53, once, 0.9f, 0.9f},
     {kick, 40, 56, four_floor, 1.0f, 1.0f},
     {clap, 40, 56, backbeat, 0.9f, 0.9f},
     {hat, 40, 56, hats_16, 0.5f, 0.55f},
     {open_hat, 40, 56, open_off, 0.6f, 0.6f},
-    {bass, 40, 56, bass_roll_high, 0.95f, 0.95f},
+    {ride, 48, 56, ride_8, 0.8f, 0.9f},
+    {bass, 40, 48, bass_roll_high, 0.95f, 0.95f},
+    {bass, 48, 56, bass_gallop, 1.0f, 1.0f},
     {pad, 40, 56, pad_bar, 0.9f, 0.9f},
     {arp, 40, 48, arp_fall, 0.6f, 0.6f},
     {arp, 48, 56, arp_skip, 0.65f, 0.7f},
@@ -179,65 +188,70 @@ const lane lanes[] = {
 // Groove bars that a fill replaces: (bar, fill). The lanes above play the
 // groove; these bars swap its kick, clap and snare for the fill's.
 const std::pair<int, const fill*> fills[] = {
-    {19, &fill_last_beat}, {23, &fill_pickup}, {27, &fill_claps},   {31, &fill_big},
-    {43, &fill_stutter},   {47, &fill_half_bar}, {51, &fill_claps}, {55, &fill_big},
+    {19, &fill_last_beat}, {23, &fill_pickup}, {27, &fill_claps}, {31, &fill_big},
+    {43, &fill_stutter},   {47, &fill_to_gap}, {51, &fill_claps}, {55, &fill_big},
 };
+
+// Beats of silence, as (bar, beat): every note is cut where one begins, so
+// the drop after it lands out of nothing.
+const std::pair<int, int> silent_beats[] = {{39, 3}, {47, 3}};
 
 // ---------------------------------------------------------------------------
 // Melodies: one string per bar, "NOTE/16ths" (default an 8th), "r" rests,
-// a leading "~" glides into the note from the one before.
+// a leading "~" glides into the note from the one before. The lines push
+// against the beat: dotted 8ths (3 + 3 + 2) and notes tied over it.
 // ---------------------------------------------------------------------------
 const std::vector<std::string> hook = {
-    "E5/4 A5/2 G5/2 E5/4 D5/2 E5/2",  // Am
-    "C5/4 A4/2 C5/2 F5/4 E5/2 C5/2",  // F
-    "G5/4 E5/2 C5/2 E5/4 G5/2 C6/2",  // C
-    "B5/6 ~A5/2 G5/4 D5/4",           // G
-    "E5/4 A5/2 G5/2 E5/4 D5/2 E5/2",  // Am
-    "C5/4 A4/2 C5/2 F5/4 A5/2 C6/2",  // F
-    "C6/4 G5/2 E5/2 D5/4 E5/2 G5/2",  // C
-    "B5/4 D6/4 ~A5/8",                // G
+    "E5/3 A5/3 G5/2 E5/3 D5/3 E5/2",       // Am
+    "C5/3 A4/3 C5/2 F5/4 E5/2 C5/2",       // F
+    "G5/3 E5/3 C5/2 E5/2 G5/2 C6/4",       // C
+    "B5/3 A5/3 G5/2 D5/8",                 // G
+    "E5/3 A5/3 C6/4 B5/2 A5/2 E5/2",       // Am
+    "C6/2 A5/2 F5/1 A5/3 C6/4 D6/2 C6/2",  // F
+    "D6/3 A5/3 F5/2 A5/3 D6/3 F6/2",       // Dm
+    "E6/3 D6/3 B5/2 G#5/6 r/2",            // E
 };
 const std::vector<std::string> hook_answer = {
-    "E5/4 A5/2 G5/2 E5/4 D5/2 E5/2",  // Am
-    "C5/4 A4/2 C5/2 F5/4 E5/2 C5/2",  // F
-    "G5/4 E5/2 C5/2 E5/4 G5/2 C6/2",  // C
-    "B5/6 ~A5/2 G5/4 D5/4",           // G
-    "A5/4 C6/2 B5/2 A5/4 G5/2 A5/2",  // Am
-    "F5/4 A5/2 C6/2 F6/4 E6/2 C6/2",  // F
-    "E6/4 D6/2 C6/2 G5/4 C6/2 D6/2",  // C
-    "B5/6 ~A5/2 G5/8",                // G
+    "E5/3 A5/3 G5/2 E5/3 D5/3 E5/2",        // Am
+    "C5/3 A4/3 C5/2 F5/4 E5/2 C5/2",        // F
+    "G5/3 E5/3 C5/2 E5/2 G5/2 C6/4",        // C
+    "B5/3 C6/3 D6/2 G5/8",                  // G
+    "A5/3 C6/3 F6/4 E6/2 C6/2 A5/2",        // F
+    "B5/2 D6/2 r/1 G6/3 F6/2 D6/2 B5/4",    // G
+    "A5/3 B5/3 E6/2 A5/4 B5/4",             // Esus4
+    "G#5/3 B5/3 E6/10",                     // E
 };
 const std::vector<std::string> break_line = {
-    "C6/6 A5/2 F5/8",       // F
-    "D6/6 B5/2 G5/8",       // G
-    "E6/6 D6/2 C6/4 G5/4",  // C
-    "B5/6 G#5/2 E5/4 r/4",  // E: the last beat is left silent
+    "C6/6 A5/3 F5/7",        // F
+    "D6/6 B5/3 G5/7",        // G
+    "E6/6 D6/2 C6/3 G5/5",   // C
+    "B5/6 G#5/3 E5/3 r/4",   // E: the last beat is silent
 };
-// The climax: the hook's head once more, then higher, then a new hook over
-// new chords, then the top of the song.
+// The climax: the hook turned upward, then higher over the theme's second
+// chords, then a new hook over new chords, then the top of the song.
 const std::vector<std::string> climax_head = {
-    "E5/4 A5/2 G5/2 E5/4 D5/2 E5/2",  // Am
-    "C5/4 A4/2 C5/2 F5/4 E5/2 C5/2",  // F
-    "G5/4 E5/2 C5/2 E5/4 G5/2 C6/2",  // C
-    "B5/6 ~A5/2 G5/4 D5/4",           // G
+    "A5/3 E6/3 D6/2 C6/3 B5/3 A5/2",   // Am
+    "A5/3 F5/3 A5/2 C6/4 A5/2 F5/2",   // F
+    "G5/3 C6/3 E6/2 G6/4 E6/2 C6/2",   // C
+    "D6/3 B5/3 G5/2 D6/6 r/2",         // G
 };
 const std::vector<std::string> climax_rise = {
-    "E6/4 C6/2 B5/2 A5/4 E5/2 A5/2",  // Am
-    "A5/4 C6/2 F6/2 E6/4 C6/2 A5/2",  // F
-    "G5/4 C6/2 E6/2 G6/4 E6/2 D6/2",  // C
-    "D6/6 ~B5/2 D6/4 G6/4",           // G
+    "E6/4 C6/2 B5/2 A5/3 E5/3 A5/2",   // Am
+    "F6/3 C6/3 A5/2 C6/4 F6/4",        // F
+    "D6/3 F6/3 A6/2 F6/3 D6/3 A5/2",   // Dm
+    "B5/3 E6/3 G#6/2 E6/4 r/4",        // E: the silent beat before the lift
 };
 const std::vector<std::string> climax_hook = {
-    "C6/6 A5/2 C6/4 F6/4",  // F
-    "D6/6 B5/2 D6/4 G6/4",  // G
-    "E6/6 B5/2 G5/4 B5/4",  // Em
-    "A5/8 C6/4 E6/4",       // Am
+    "C6/3 A5/3 C6/2 F6/6 E6/2",   // F
+    "D6/3 B5/3 D6/2 G6/6 F6/2",   // G
+    "E6/3 B5/3 G5/2 B5/4 E6/4",   // Em
+    "A5/6 C6/4 E6/3 A6/3",        // Am
 };
 const std::vector<std::string> climax_top = {
-    "F6/4 E6/2 C6/2 A5/4 C6/2 F6/2",  // F
-    "G6/4 F6/2 D6/2 B5/4 D6/2 G6/2",  // G
-    "A6/6 ~G6/2 E6/4 C6/4",           // Am
-    "B5/4 G#5/4 E5/4 B5/4",           // E
+    "F6/4 E6/2 C6/2 A5/3 C6/3 F6/2",   // F
+    "G6/4 F6/2 D6/2 B5/3 D6/3 G6/2",   // G
+    "A6/6 ~G6/2 E6/3 C6/5",            // Am
+    "B5/3 G#5/3 E5/2 B5/8",            // E
 };
 // The counter-melody sits under the lead, a new rhythm every four bars.
 const std::vector<std::string> counter_dotted = {
@@ -249,8 +263,8 @@ const std::vector<std::string> counter_dotted = {
 const std::vector<std::string> counter_offbeat = {
     "r/2 E5/2 r/2 C5/2 r/2 E5/2 r/2 A4/2",  // Am
     "r/2 F5/2 r/2 C5/2 r/2 F5/2 r/2 A4/2",  // F
-    "r/2 G5/2 r/2 E5/2 r/2 G5/2 r/2 C5/2",  // C
-    "r/2 D5/2 r/2 B4/2 r/2 D5/2 r/2 G4/2",  // G
+    "r/2 F5/2 r/2 D5/2 r/2 F5/2 r/2 A4/2",  // Dm
+    "r/2 E5/2 r/2 B4/2 r/2 G#4/2 r/4",      // E
 };
 const std::vector<std::string> counter_eighths = {
     "A4/2 C5/2 F5/2 C5/2 A4/2 C5/2 F5/4",  // F
@@ -267,33 +281,36 @@ const std::vector<std::string> counter_tresillo = {
 // The outro: the hook's first two bars, then the lead waits for the final
 // hit and holds its last A.
 const std::vector<std::string> farewell = {
-    "E5/4 A5/2 G5/2 E5/4 D5/2 E5/2",  // Am
-    "C5/4 A4/2 C5/2 F5/4 E5/2 C5/2",  // F
+    "E5/3 A5/3 G5/2 E5/3 D5/3 E5/2",  // Am
+    "C5/3 A4/3 C5/2 F5/4 E5/2 C5/2",  // F
     "r/16", "r/16", "r/16", "r/16",
     "A5/16", "~A5/16",
 };
+
+// A second voice over or under a phrase, on the harmony track.
+enum class second_line { none, chord_tones_below, octave_above };
 
 struct phrase {
     int bar;
     track t;
     const std::vector<std::string>* bars;
     float velocity;
-    bool harmony;  // add a line of chord tones under it
+    second_line second = second_line::none;
 };
 
 const phrase phrases[] = {
-    {16, lead, &hook, 0.85f, false},
-    {24, lead, &hook_answer, 0.9f, false},
-    {36, lead, &break_line, 0.6f, false},
-    {40, lead, &climax_head, 0.95f, false},
-    {40, counter, &counter_dotted, 0.8f, false},
-    {44, lead, &climax_rise, 1.0f, true},
-    {44, counter, &counter_offbeat, 0.8f, false},
-    {48, lead, &climax_hook, 1.0f, true},
-    {48, counter, &counter_eighths, 0.75f, false},
-    {52, lead, &climax_top, 1.0f, true},
-    {52, counter, &counter_tresillo, 0.85f, false},
-    {56, lead, &farewell, 0.7f, false},
+    {16, lead, &hook, 0.85f},
+    {24, lead, &hook_answer, 0.9f},
+    {36, lead, &break_line, 0.6f},
+    {40, lead, &climax_head, 0.95f},
+    {40, counter, &counter_dotted, 0.8f},
+    {44, lead, &climax_rise, 1.0f, second_line::chord_tones_below},
+    {44, counter, &counter_offbeat, 0.8f},
+    {48, lead, &climax_hook, 1.0f, second_line::octave_above},
+    {48, counter, &counter_eighths, 0.75f},
+    {52, lead, &climax_top, 1.0f, second_line::octave_above},
+    {52, counter, &counter_tresillo, 0.85f},
+    {56, lead, &farewell, 0.7f},
 };
 
 // ---------------------------------------------------------------------------
@@ -301,18 +318,18 @@ const phrase phrases[] = {
 // side signal's gain.
 // ---------------------------------------------------------------------------
 const keyframe pad_cutoff_keys[] = {
-    {0, 250},    {8, 1500},  {14, 1800}, {16, 600}, {16, 5000}, {32, 5000}, {32, 2500},
+    {0, 400},    {8, 2000},  {14, 2500}, {16, 600}, {16, 5000}, {32, 5000}, {32, 2500},
     {36, 700},   {40, 700},  {40, 7000}, {56, 7000}, {60, 3000}, {64, 500},
 };
 const keyframe arp_cutoff_keys[] = {
-    {0, 400}, {8, 700}, {15.75, 4000}, {16, 2500}, {32, 2500}, {40, 3500}, {56, 3500}, {62, 500},
+    {0, 900}, {8, 700}, {15.75, 4500}, {16, 2500}, {32, 2500}, {40, 3500}, {56, 3500}, {62, 500},
 };
 const keyframe bass_cutoff_keys[] = {
-    {0, 150}, {8, 220}, {16, 700}, {16, 500}, {32, 500}, {32, 220}, {40, 220}, {40, 600}, {60, 500}, {62, 400},
+    {0, 150}, {8, 220}, {15, 700}, {16, 700}, {16, 500}, {32, 500}, {32, 220}, {40, 220}, {40, 600}, {48, 600}, {48, 800}, {56, 800}, {60, 500}, {62, 400},
 };
-// The climax rides a decibel above the rest.
+// The climax rides above the rest, and its second half a step higher.
 const keyframe master_gain_keys[] = {
-    {0, 1.0f}, {40, 1.0f}, {40, 1.12f}, {56, 1.12f}, {57, 1.0f}, {63, 1.0f}, {t_silent / bar_seconds, 0.0f},
+    {0, 1.0f}, {40, 1.0f}, {40, 1.08f}, {48, 1.08f}, {48, 1.22f}, {56, 1.22f}, {57, 1.0f}, {63, 1.0f}, {t_silent / bar_seconds, 0.0f},
 };
 const keyframe width_keys[] = {
     {0, 1.0f}, {16, 1.0f}, {16, 1.35f}, {32, 1.35f}, {32, 1.0f}, {40, 1.0f}, {40, 1.45f}, {56, 1.45f}, {60, 1.0f},
@@ -321,22 +338,23 @@ const keyframe width_keys[] = {
 // ---------------------------------------------------------------------------
 // Turning the data into notes.
 // ---------------------------------------------------------------------------
-constexpr int minor_scale[] = {9, 11, 0, 2, 4, 5, 7};  // A natural minor
-
 struct chord {
-    int root;  // pitch class
-    bool minor;
+    int root;    // pitch class
+    int middle;  // semitones from the root to the middle tone: 4 major, 3 minor, 5 or 2 suspended
 };
 
 chord parse_chord(const std::string& symbol) {
     if (symbol.empty()) throw std::runtime_error("empty chord symbol");
-    const int root = parse_note(symbol.substr(0, symbol.size() > 1 && (symbol[1] == '#' || symbol[1] == 'b') ? 2 : 1) + "4") % 12;
-    const std::string rest = symbol.substr(symbol.size() > 1 && (symbol[1] == '#' || symbol[1] == 'b') ? 2 : 1);
-    if (rest != "" && rest != "m") throw std::runtime_error("unknown chord '" + symbol + "'");
-    return {root, rest == "m"};
+    const size_t letter = symbol.size() > 1 && (symbol[1] == '#' || symbol[1] == 'b') ? 2 : 1;
+    const int root = parse_note(symbol.substr(0, letter) + "4") % 12;
+    const std::string quality = symbol.substr(letter);
+    static const std::map<std::string, int> middles = {{"", 4}, {"m", 3}, {"sus4", 5}, {"sus2", 2}};
+    const auto it = middles.find(quality);
+    if (it == middles.end()) throw std::runtime_error("unknown chord '" + symbol + "'");
+    return {root, it->second};
 }
 
-std::vector<int> chord_tones(const chord& c) { return {c.root, (c.root + (c.minor ? 3 : 4)) % 12, (c.root + 7) % 12}; }
+std::vector<int> chord_tones(const chord& c) { return {c.root, (c.root + c.middle) % 12, (c.root + 7) % 12}; }
 
 // Lowest pitch >= `low` with pitch class `pc`.
 int place(int pc, int low) { return low + ((pc - low) % 12 + 12) % 12; }
@@ -371,8 +389,9 @@ float default_gate(track t) {
 }
 
 // Bass and drone roots: E2 to D#3, so the sub an octave below them stays
-// between 41 and 78 Hz, above what a PA can play.
+// between 41 and 78 Hz, above what a PA can play; the impacts an octave lower.
 constexpr int bass_floor = 40;
+constexpr int impact_floor = bass_floor - 12;
 
 float accent(char c) {
     switch (c) {
@@ -432,6 +451,12 @@ void expand_lane(const lane& ln, const std::vector<chord>& chords, std::vector<n
             break;
         }
         case riser: out.push_back(n); break;
+        case impact:
+            // The boom rings on the chord's root, low: E1 to D#2.
+            n.pitch = place(ch.root, impact_floor);
+            n.velocity *= accent(c);
+            out.push_back(n);
+            break;
         default:
             n.velocity *= accent(c);
             out.push_back(n);
@@ -470,16 +495,15 @@ void expand_phrase(const phrase& ph, const std::vector<chord>& chords, std::vect
             throw std::runtime_error("bar '" + bar_text + "' is " + std::to_string(step - bar_start) + " 16ths long");
     }
     starts.push_back({ph.bar * steps_per_bar, ph.t});
-    if (ph.harmony) starts.push_back({ph.bar * steps_per_bar, harmony});
+    if (ph.second != second_line::none) starts.push_back({ph.bar * steps_per_bar, harmony});
     for (const note& n : line) {
         out.push_back(n);
-        if (ph.harmony) {
-            note h = n;
-            h.track = harmony;
-            h.pitch = chord_tone_below(chords[n.step / steps_per_bar], n.pitch);
-            h.velocity *= 0.9f;
-            out.push_back(h);
-        }
+        if (ph.second == second_line::none) continue;
+        note h = n;
+        h.track = harmony;
+        h.pitch = ph.second == second_line::octave_above ? n.pitch + 12 : chord_tone_below(chords[n.step / steps_per_bar], n.pitch);
+        h.velocity *= 0.9f;
+        out.push_back(h);
     }
 }
 
@@ -497,7 +521,6 @@ void apply_fill(int bar, const fill& f, std::vector<note>& notes) {
     velocity[snare] = velocity[clap];
     const std::pair<track, const char*> parts[] = {{kick, f.kick}, {clap, f.clap}, {snare, f.snare}};
     for (const auto& [t, pattern] : parts) {
-        if (!pattern) continue;
         if (std::strlen(pattern) != steps_per_bar) throw std::runtime_error(std::string("a fill pattern is not a bar: ") + pattern);
         for (int step = 0; step < steps_per_bar; ++step) {
             if (pattern[step] == '.') continue;
@@ -505,6 +528,15 @@ void apply_fill(int bar, const fill& f, std::vector<note>& notes) {
             notes.push_back({t, bar * steps_per_bar + step, 1, 0, velocity[t] * swell * accent(pattern[step]) / accent('x'), 1.0f, false});
         }
     }
+}
+
+// Cuts every note that sounds in [step, step + length): those that start
+// there go, those that reach into it end where it begins.
+void silence(int step, int length, std::vector<note>& notes) {
+    notes.erase(std::remove_if(notes.begin(), notes.end(), [&](const note& n) { return n.step >= step && n.step < step + length; }),
+                notes.end());
+    for (note& n : notes)
+        if (n.step < step && n.step + n.length > step) n.length = step - n.step;
 }
 
 // Stretches of at least a beat where no note is held, between the first
@@ -534,8 +566,8 @@ std::vector<keyframe> keys(const keyframe (&k)[N]) {
 }  // namespace
 
 const char* track_name(int t) {
-    static const char* const names[] = {"kick", "clap", "snare", "hat",     "open hat", "crash", "riser",   "impact",
-                                        "bass", "drone", "pad",  "arp",     "sparkle",  "lead",  "harmony", "counter"};
+    static const char* const names[] = {"kick", "clap",  "snare", "hat", "open hat", "crash",   "ride",   "riser", "impact",
+                                        "bass", "drone", "pad",   "arp", "sparkle",  "lead",    "harmony", "counter"};
     return t >= 0 && t < track_count ? names[t] : "?";
 }
 
@@ -575,6 +607,7 @@ score build_score() {
     for (const lane& ln : lanes) expand_lane(ln, chords, s.notes);
     for (const auto& [bar, f] : fills) apply_fill(bar, *f, s.notes);
     for (const phrase& ph : phrases) expand_phrase(ph, chords, s.notes, s.phrase_starts);
+    for (const auto& [bar, beat] : silent_beats) silence(bar * steps_per_bar + beat * steps_per_beat, steps_per_beat, s.notes);
     std::stable_sort(s.notes.begin(), s.notes.end(), [](const note& a, const note& b) { return a.step < b.step; });
     s.gaps = find_gaps(s.notes);
 

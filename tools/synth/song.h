@@ -58,6 +58,7 @@ enum track : int {
     hat,
     open_hat,
     crash,
+    ride,
     riser,
     impact,
     bass,
@@ -66,7 +67,7 @@ enum track : int {
     arp,
     sparkle,
     lead,
-    harmony,
+    harmony,  // a second lead voice: chord tones under the lead, or the lead an octave up
     counter,  // the climax's counter-melody
     track_count
 };
@@ -78,7 +79,7 @@ struct note {
     int track;
     int step;    // start, in 16ths from the top of the song
     int length;  // in 16ths
-    int pitch;   // MIDI note number (ignored by drums)
+    int pitch;   // MIDI note number (ignored by drums; an impact's is where its boom settles)
     float velocity;
     float gate;   // fraction of the length the key stays down
     bool legato;  // glide from the previous note instead of restarting
