@@ -41,12 +41,18 @@ work=$(mktemp -d)
 
 c++ -std=c++17 -O2 -Wall -Wextra -o "$work/picture_arc" "$root/bench/picture_arc.cpp" -lpng || die "cannot build bench/picture_arc.cpp"
 arc=$work/picture_arc
-step=$(awk -v f="$fps" 'BEGIN { printf "%.12f", 1 / f }')
+step=$(awk -v f="$fps" 'BEGIN { printf "%.17g", 1 / f }')
+# frame_range FIRST COUNT: the --frames range of COUNT frames from frame
+# FIRST on. It ends half a frame past the last one: the count then comes from
+# the frame index alone, whichever way the step was rounded.
+frame_range() {
+    awk -v first="$1" -v n="$2" -v f="$fps" -v s="$step" 'BEGIN { printf "%.17g:%.17g:%s", first / f, (first + n - 0.5) / f, s }'
+}
 
-# render DATA_DIR FROM TO STEP OUT_DIR: PNG frames of [FROM, TO], TO included.
+# render DATA_DIR RANGE OUT_DIR: PNG frames of a --frames range A:B:STEP.
 render() {
-    rm -rf "$5"
-    "$capture" --data "$1" --size "$size" --frames "$2:$3:$4" -o "$5" -q >"$work/capture.log" 2>&1 ||
+    rm -rf "$3"
+    "$capture" --data "$1" --size "$size" --frames "$2" -o "$3" -q >"$work/capture.log" 2>&1 ||
         die "tessary-capture failed: $(tail -n 3 "$work/capture.log")"
 }
 
@@ -63,22 +69,20 @@ variant() {
 chunk=4
 length=130
 : >"$work/frames.txt"
-previous=
+previous=()
 for ((from = 0; from < length; from += chunk)); do
-    last=$(awk -v a="$from" -v c="$chunk" -v f="$fps" 'BEGIN { printf "%.12f", a + (c * f - 1) / f }')
     say "frames ${from}-$((from + chunk)) s"
-    render "$root/data" "$from" "$last" "$step" "$work/chunk"
-    "$arc" stats "$work/chunk" "$from" "$step" $previous >>"$work/frames.txt"
-    n=$(find "$work/chunk" -name 'frame_*.png' | wc -l)
-    cp "$work/chunk/$(printf 'frame_%05d.png' $((n - 1)))" "$work/previous.png"
-    previous=$work/previous.png
+    render "$root/data" "$(frame_range $((from * fps)) $((chunk * fps)))" "$work/chunk"
+    "$arc" stats "$work/chunk" "$from" "$step" "${previous[@]}" >>"$work/frames.txt"
+    cp "$work/chunk/$(printf 'frame_%05d.png' $((chunk * fps - 1)))" "$work/previous.png"
+    previous=("$work/previous.png")
 done
 
 # ---- the city against more steps and a farther end of the march ----
 say "city against a high-budget render"
 reference=$(variant city_reference 's/^const int CITY_STEPS = [0-9]+;/const int CITY_STEPS = 200;/; s/^const float CITY_FAR = [0-9.]+;/const float CITY_FAR = 90.0;/')
-render "$root/data" 32 63.5 0.5 "$work/city"
-render "$reference" 32 63.5 0.5 "$work/city_ref"
+render "$root/data" 32:63.5:0.5 "$work/city"
+render "$reference" 32:63.5:0.5 "$work/city_ref"
 "$arc" compare "$work/city" "$work/city_ref" 32 0.5 0 0.3333 >"$work/city.txt"
 
 # ---- the greetings' band against the same frames without the planet ----
@@ -87,8 +91,8 @@ band=$(sed -nE 's/^const vec4 TEXT_GREETS *= *vec4\( *([0-9.]+), *([0-9.]+), *([
 [[ -n $band ]] || die "no TEXT_GREETS block in the shader"
 read -r band_from band_to band_bottom band_top <<<"$band"
 no_planet=$(variant no_planet 's/^const float PLANET_RADIUS = [0-9.]+;/const float PLANET_RADIUS = 0.001;/')
-render "$root/data" "$band_from" "$band_to" 0.25 "$work/planet"
-render "$no_planet" "$band_from" "$band_to" 0.25 "$work/planet_removed"
+render "$root/data" "$band_from:$band_to:0.25" "$work/planet"
+render "$no_planet" "$band_from:$band_to:0.25" "$work/planet_removed"
 "$arc" compare "$work/planet" "$work/planet_removed" "$band_from" 0.25 "$(awk -v b="$band_top" 'BEGIN { print 1 - b }')" \
     "$(awk -v b="$band_bottom" 'BEGIN { print 1 - b }')" >"$work/band.txt"
 
@@ -110,7 +114,7 @@ ln -sf "$root/data/font_subset_bw_sdf.jpg" "$work/probe/"
     echo "}"
 } >"$work/probe/tessary.glsl"
 grep -q 'tunnel_travel(float' "$work/probe/tessary.glsl" || die "no tunnel_travel() in the shader"
-"$capture" --data "$work/probe" --size 8x8 --frames "16:$(awk -v f="$fps" 'BEGIN { printf "%.12f", 32 - 1 / f }'):$step" -o "$work/tunnel" -q \
+"$capture" --data "$work/probe" --size 8x8 --frames "$(frame_range $((16 * fps)) $((16 * fps)))" -o "$work/tunnel" -q \
     >"$work/capture.log" 2>&1 || die "the tunnel probe failed: $(tail -n 3 "$work/capture.log")"
 "$arc" pixel "$work/tunnel" 16 "$step" >"$work/tunnel.txt"
 

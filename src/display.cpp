@@ -1,5 +1,7 @@
 #include "display.h"
 
+#include "stop_signal.h"
+
 #include <SDL_syswm.h>
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -114,21 +116,28 @@ static SDL_Window *open_window(int width, int height)
     return window;
 }
 
-bool open_display(int width, int height, SDL_Window **window, SDL_GLContext *context)
+bool start_video(void)
 {
-    // The show handles SIGINT, SIGTERM and SIGHUP itself.
+    catch_stop_signals();
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     if (SDL_Init(SDL_INIT_VIDEO) != 0)
-        return fail_sdl("initialise SDL video");
-    // From here every exit gives the desktop its video mode back, the ones
-    // from inside the atlas loader and libjpeg included.
-    atexit(SDL_Quit);
-    XSetIOErrorHandler(display_lost);
+        return false;
     if (video_driver_shows_nothing()) {
         SDL_SetError("no display available (SDL chose its \"%s\" driver)", SDL_GetCurrentVideoDriver());
-        return fail_sdl("initialise SDL video");
+        return false;
     }
     set_gl_attributes();
+    return true;
+}
+
+bool open_display(int width, int height, SDL_Window **window, SDL_GLContext *context)
+{
+    bool started = start_video();
+    // From here every exit gives the desktop its video mode back.
+    atexit(SDL_Quit);
+    XSetIOErrorHandler(display_lost);
+    if (!started)
+        return fail_sdl("initialise SDL video");
     *window = open_window(width, height);
     if (*window == NULL)
         return fail_sdl("create the window");

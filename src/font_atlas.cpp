@@ -19,18 +19,24 @@ const char *const ATLAS_FILE = "font_subset_bw_sdf.jpg";
 
 unsigned char *atlas_pixels;
 
-static void fail_read(const char *path, const char *reason)
+static unsigned char *fail_read(const char *path, const char *reason, int fd, unsigned char *buffer,
+                                t_atlas_result *result)
 {
     fprintf(stderr, "Failed to read %s: %s\n", path, reason);
-    exit(-1);
+    if (fd >= 0)
+        close(fd);
+    free(buffer);
+    *result = atlas_file_failed;
+    return NULL;
 }
 
-unsigned char *read_atlas_file(const char *path, size_t *size)
+unsigned char *read_atlas_file(const char *path, size_t *size, t_atlas_result *result)
 {
     struct stat file_info;
     if (stat(path, &file_info) != 0) {
         printf("FAILED to stat source jpg");
-        exit(-1);
+        *result = atlas_file_failed;
+        return NULL;
     }
     size_t jpg_size = (size_t)file_info.st_size;
 
@@ -38,20 +44,21 @@ unsigned char *read_atlas_file(const char *path, size_t *size)
     unsigned char *jpg_buffer = (unsigned char *)malloc(jpg_size + 100);
     if (jpg_buffer == NULL) {
         fprintf(stderr, "Not enough memory to read %s (%zu bytes)\n", path, jpg_size);
-        exit(1);
+        *result = atlas_image_failed;
+        return NULL;
     }
 
     int fd = open(path, O_RDONLY);
     if (fd < 0)
-        fail_read(path, strerror(errno));
+        return fail_read(path, strerror(errno), fd, jpg_buffer, result);
 
     size_t i = 0;
     while (i < jpg_size) {
         ssize_t rc = read(fd, jpg_buffer + i, jpg_size - i);
         if (rc < 0)
-            fail_read(path, strerror(errno));
+            return fail_read(path, strerror(errno), fd, jpg_buffer, result);
         if (rc == 0)
-            fail_read(path, "the file ended before its stated size");
+            return fail_read(path, "the file ended before its stated size", fd, jpg_buffer, result);
         printf("Input: Read %d/%lu bytes\n", (int)rc, (unsigned long)(jpg_size - i));
         i += (size_t)rc;
     }
@@ -61,87 +68,20 @@ unsigned char *read_atlas_file(const char *path, size_t *size)
     return jpg_buffer;
 }
 
-unsigned char *decode_atlas(const unsigned char *jpg_buffer, size_t jpg_size, int max_size,
-                            int *width, int *height)
-{
-    struct jpeg_decompress_struct cinfo;
-    struct jpeg_error_mgr jerr;
-
-    // The standard error manager prints libjpeg's message and exits with status 1.
-    cinfo.err = jpeg_std_error(&jerr);
-    jpeg_create_decompress(&cinfo);
-    jpeg_mem_src(&cinfo, jpg_buffer, (unsigned long)jpg_size);
-    jpeg_read_header(&cinfo, TRUE);
-    // Greyscale atlases become RGB too; CMYK can't, and libjpeg says so.
-    cinfo.out_color_space = JCS_RGB;
-    jpeg_start_decompress(&cinfo);
-
-    int jpg_width = (int)cinfo.output_width;
-    int jpg_height = (int)cinfo.output_height;
-    if (jpg_width > max_size || jpg_height > max_size) {
-        fprintf(stderr, "The font atlas is %dx%d, larger than the %dx%d the GL can hold\n",
-                jpg_width, jpg_height, max_size, max_size);
-        exit(1);
-    }
-
-    size_t row_stride = (size_t)jpg_width * (size_t)cinfo.output_components;
-    size_t bmp_size = row_stride * (size_t)jpg_height;
-    unsigned char *bmp_buffer = (unsigned char *)malloc(bmp_size);
-    if (bmp_buffer == NULL) {
-        fprintf(stderr, "Not enough memory to decode the %dx%d font atlas (%zu bytes)\n",
-                jpg_width, jpg_height, bmp_size);
-        exit(1);
-    }
-
-    while (cinfo.output_scanline < cinfo.output_height) {
-        unsigned char *buffer_array[1] = {bmp_buffer + (size_t)cinfo.output_scanline * row_stride};
-        jpeg_read_scanlines(&cinfo, buffer_array, 1);
-    }
-    jpeg_finish_decompress(&cinfo);
-    jpeg_destroy_decompress(&cinfo);
-
-    *width = jpg_width;
-    *height = jpg_height;
-    return bmp_buffer;
-}
-
-GLuint upload_atlas(const unsigned char *pixels, int width, int height)
-{
-    GLuint font_tex = 0;
-    glGenTextures(1, &font_tex);
-    glBindTexture(GL_TEXTURE_2D, font_tex);
-    // Rows are tightly packed: any width uploads, not just multiples of 4.
-    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGB, width, height, 0, GL_RGB, GL_UNSIGNED_BYTE, pixels);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
-    return font_tex;
-}
-
-GLuint load_font_atlas(void)
-{
-    size_t jpg_size = 0;
-    unsigned char *jpg_buffer = read_atlas_file(ATLAS_FILE, &jpg_size);
-
-    GLint max_size = 0;
-    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &max_size);
-    int width = 0, height = 0;
-    atlas_pixels = decode_atlas(jpg_buffer, jpg_size, max_size, &width, &height);
-    free(jpg_buffer);
-
-    return upload_atlas(atlas_pixels, width, height);
-}
-
 struct t_jpeg_failure {
     struct jpeg_error_mgr manager;
     jmp_buf back;
 };
 
+// libjpeg's standard error manager would print and exit; this one jumps back
+// to the decoder, which hands the message to its caller.
 static void jump_back(j_common_ptr cinfo)
 {
     longjmp(((t_jpeg_failure *)cinfo->err)->back, 1);
 }
 
-// libjpeg reports errors by longjmp; nothing with a destructor lives in this frame.
+// libjpeg reports errors by longjmp: nothing with a destructor lives in this
+// frame, and the reason is written into a plain buffer.
 static unsigned char *decode_or_say_why(const unsigned char *jpg_buffer, size_t jpg_size, int max_size,
                                         int *width, int *height, char *why)
 {
@@ -159,38 +99,78 @@ static unsigned char *decode_or_say_why(const unsigned char *jpg_buffer, size_t 
     jpeg_create_decompress(&cinfo);
     jpeg_mem_src(&cinfo, jpg_buffer, (unsigned long)jpg_size);
     jpeg_read_header(&cinfo, TRUE);
+    // Greyscale atlases become RGB too; CMYK can't, and libjpeg says so.
     cinfo.out_color_space = JCS_RGB;
     jpeg_start_decompress(&cinfo);
-    if ((int)cinfo.output_width > max_size || (int)cinfo.output_height > max_size) {
-        snprintf(why, JMSG_LENGTH_MAX, "%ux%u is larger than the %dx%d the GL can hold", cinfo.output_width,
-                 cinfo.output_height, max_size, max_size);
+
+    int jpg_width = (int)cinfo.output_width;
+    int jpg_height = (int)cinfo.output_height;
+    if (jpg_width > max_size || jpg_height > max_size) {
+        snprintf(why, JMSG_LENGTH_MAX, "The font atlas is %dx%d, larger than the %dx%d the GL can hold", jpg_width,
+                 jpg_height, max_size, max_size);
         jpeg_destroy_decompress(&cinfo);
         return NULL;
     }
-    size_t row_stride = (size_t)cinfo.output_width * (size_t)cinfo.output_components;
-    pixels = (unsigned char *)malloc(row_stride * cinfo.output_height);
+    size_t row_stride = (size_t)jpg_width * (size_t)cinfo.output_components;
+    size_t bmp_size = row_stride * (size_t)jpg_height;
+    pixels = (unsigned char *)malloc(bmp_size);
     if (pixels == NULL) {
-        snprintf(why, JMSG_LENGTH_MAX, "not enough memory to decode it");
+        snprintf(why, JMSG_LENGTH_MAX, "Not enough memory to decode the %dx%d font atlas (%zu bytes)", jpg_width,
+                 jpg_height, bmp_size);
         jpeg_destroy_decompress(&cinfo);
         return NULL;
     }
     while (cinfo.output_scanline < cinfo.output_height) {
-        unsigned char *rows[1] = {pixels + (size_t)cinfo.output_scanline * row_stride};
-        jpeg_read_scanlines(&cinfo, rows, 1);
+        unsigned char *buffer_array[1] = {pixels + (size_t)cinfo.output_scanline * row_stride};
+        jpeg_read_scanlines(&cinfo, buffer_array, 1);
     }
     jpeg_finish_decompress(&cinfo);
-    *width = (int)cinfo.output_width;
-    *height = (int)cinfo.output_height;
     jpeg_destroy_decompress(&cinfo);
+    *width = jpg_width;
+    *height = jpg_height;
     return pixels;
 }
 
-unsigned char *try_decode_atlas(const unsigned char *jpg_buffer, size_t jpg_size, int max_size, int *width,
-                                int *height, std::string *error)
+unsigned char *decode_atlas(const unsigned char *jpg_buffer, size_t jpg_size, int max_size, int *width,
+                            int *height, std::string *error)
 {
     char why[JMSG_LENGTH_MAX] = "";
     unsigned char *pixels = decode_or_say_why(jpg_buffer, jpg_size, max_size, width, height, why);
     if (pixels == NULL)
         *error = why;
     return pixels;
+}
+
+GLuint upload_atlas(const unsigned char *pixels, int width, int height)
+{
+    GLuint font_tex = 0;
+    glGenTextures(1, &font_tex);
+    glBindTexture(GL_TEXTURE_2D, font_tex);
+    // Rows are tightly packed: any width uploads, not just multiples of 4.
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGB, width, height, 0, GL_RGB, GL_UNSIGNED_BYTE, pixels);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+    return font_tex;
+}
+
+t_atlas_result load_font_atlas(GLuint *font_tex)
+{
+    size_t jpg_size = 0;
+    t_atlas_result result = atlas_loaded;
+    unsigned char *jpg_buffer = read_atlas_file(ATLAS_FILE, &jpg_size, &result);
+    if (jpg_buffer == NULL)
+        return result;
+
+    GLint max_size = 0;
+    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &max_size);
+    int width = 0, height = 0;
+    std::string error;
+    atlas_pixels = decode_atlas(jpg_buffer, jpg_size, max_size, &width, &height, &error);
+    free(jpg_buffer);
+    if (atlas_pixels == NULL) {
+        fprintf(stderr, "%s\n", error.c_str());
+        return atlas_image_failed;
+    }
+    *font_tex = upload_atlas(atlas_pixels, width, height);
+    return atlas_loaded;
 }

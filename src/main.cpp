@@ -19,17 +19,24 @@ int main(int argc, char **argv)
     (void)argc;
     (void)argv;
 
-    // SIGINT, SIGTERM and SIGHUP end the show at once, from the first moment.
-    catch_stop_signals();
+    // SIGINT, SIGTERM and SIGHUP end the show at once, from the first moment
+    // (open_display catches them first).
     SDL_Window *window = NULL;
     SDL_GLContext context = NULL;
     if (!open_display(WIDTH, HEIGHT, &window, &context))
         return 1;
 
-    load_font_atlas();
+    // An atlas file that can't be examined or read ends the show with exit(-1)'s
+    // status; an image that doesn't decode, with libjpeg's.
+    GLuint font_tex = 0;
+    t_atlas_result atlas = load_font_atlas(&font_tex);
+    if (atlas == atlas_file_failed)
+        return 255;
+    if (atlas == atlas_image_failed)
+        return 1;
 
     t_scene scene = {};
-    if (!build_scene(&scene, WIDTH, HEIGHT))
+    if (build_scene(&scene, WIDTH, HEIGHT) != build_ok)
         return 1;
     t_screen screen = screen_for_picture(WIDTH, HEIGHT);
 

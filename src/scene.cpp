@@ -60,34 +60,18 @@ static bool compile_shader(GLuint shader, const char *source)
     return status != 0;
 }
 
-static bool compile_shaders(t_scene *scene)
+t_build_result build_scene_program(t_scene *scene, const char *fragment_source)
 {
     scene->vs = glCreateShader(GL_VERTEX_SHADER);
     scene->fs = glCreateShader(GL_FRAGMENT_SHADER);
+    scene->program = 0;
+    if (!compile_shader(scene->vs, vertex_shader))
+        return build_vertex_failed;
+    if (fragment_source == NULL)
+        return build_no_fragment_file;
+    if (!compile_shader(scene->fs, fragment_source))
+        return build_fragment_failed;
 
-    if (!compile_shader(scene->vs, vertex_shader)) {
-        fprintf(stderr, "vertex shader compilation failed\n");
-        return false;
-    }
-
-    std::ifstream file(SHADER_FILE);
-    if (!file.is_open()) {
-        fputs("Failed to open shader file.\n", stderr);
-        fflush(stderr);
-        return false;
-    }
-    std::string shader_text = read_shader_text(file);
-    file.close();
-
-    if (!compile_shader(scene->fs, shader_text.c_str())) {
-        fprintf(stderr, "fragment shader compilation failed\n");
-        return false;
-    }
-    return true;
-}
-
-static bool link_program(t_scene *scene)
-{
     scene->program = glCreateProgram();
     glAttachShader(scene->program, scene->vs);
     glAttachShader(scene->program, scene->fs);
@@ -97,12 +81,40 @@ static bool link_program(t_scene *scene)
     // A program that doesn't link would draw nothing for the whole show.
     GLint status = 0;
     glGetProgramiv(scene->program, GL_LINK_STATUS, &status);
-    if (status == 0) {
-        fprintf(stderr, "shader program linking failed\n");
-        return false;
+    return status != 0 ? build_ok : build_link_failed;
+}
+
+std::string scene_build_log(const t_scene *scene, t_build_result result)
+{
+    switch (result) {
+    case build_vertex_failed: return shader_info_log(scene->vs);
+    case build_fragment_failed: return shader_info_log(scene->fs);
+    case build_link_failed: return program_info_log(scene->program);
+    default: return "";
     }
-    glUseProgram(scene->program);
-    return true;
+}
+
+void delete_scene_program(t_scene *scene)
+{
+    glDeleteProgram(scene->program);
+    glDeleteShader(scene->vs);
+    glDeleteShader(scene->fs);
+    scene->program = scene->vs = scene->fs = 0;
+}
+
+// The demo's one line for each way the build can fail.
+static void say_build_failure(t_build_result result)
+{
+    switch (result) {
+    case build_vertex_failed: fprintf(stderr, "vertex shader compilation failed\n"); break;
+    case build_no_fragment_file:
+        fputs("Failed to open shader file.\n", stderr);
+        fflush(stderr);
+        break;
+    case build_fragment_failed: fprintf(stderr, "fragment shader compilation failed\n"); break;
+    case build_link_failed: fprintf(stderr, "shader program linking failed\n"); break;
+    case build_ok: break;
+    }
 }
 
 static void set_render_state(GLsizei width, GLsizei height)
@@ -125,10 +137,20 @@ static void create_quad(t_scene *scene)
                           (void *)(4 * sizeof(float)));
 }
 
-bool build_scene(t_scene *scene, GLsizei width, GLsizei height)
+t_build_result build_scene(t_scene *scene, GLsizei width, GLsizei height)
 {
-    if (!compile_shaders(scene) || !link_program(scene))
-        return false;
+    std::ifstream file(SHADER_FILE);
+    std::string shader_text;
+    if (file.is_open())
+        shader_text = read_shader_text(file);
+    t_build_result result = build_scene_program(scene, file.is_open() ? shader_text.c_str() : NULL);
+    if (result != build_ok) {
+        say_build_failure(result);
+        return result;
+    }
+    // The program stays in use for the whole run; its uniforms are set here,
+    // the time's by the frame loop.
+    glUseProgram(scene->program);
     set_render_state(width, height);
     create_quad(scene);
 
@@ -139,57 +161,29 @@ bool build_scene(t_scene *scene, GLsizei width, GLsizei height)
     glBufferData(GL_ARRAY_BUFFER, sizeof(g_vertex_buffer_data), g_vertex_buffer_data, GL_STATIC_DRAW);
     glUniformMatrix4fv(glGetUniformLocation(scene->program, "u_projection_matrix"), 1, GL_FALSE,
                        projection_matrix);
-    return true;
+    return build_ok;
+}
+
+// Shaders and programs keep their logs alike; only the calls that read them differ.
+static std::string info_log(GLuint object, void (*get_value)(GLuint, GLenum, GLint *),
+                            void (*get_log)(GLuint, GLsizei, GLsizei *, GLchar *))
+{
+    GLint length = 0;
+    get_value(object, GL_INFO_LOG_LENGTH, &length);
+    std::string log((size_t)(length > 1 ? length : 1), '\0');
+    get_log(object, (GLsizei)log.size(), nullptr, &log[0]);
+    log.resize(strlen(log.c_str()));
+    return log;
 }
 
 std::string shader_info_log(GLuint shader)
 {
-    GLint length = 0;
-    glGetShaderiv(shader, GL_INFO_LOG_LENGTH, &length);
-    std::string log((size_t)(length > 1 ? length : 1), '\0');
-    glGetShaderInfoLog(shader, (GLsizei)log.size(), nullptr, &log[0]);
-    log.resize(strlen(log.c_str()));
-    return log;
+    return info_log(shader, glGetShaderiv, glGetShaderInfoLog);
 }
 
 std::string program_info_log(GLuint program)
 {
-    GLint length = 0;
-    glGetProgramiv(program, GL_INFO_LOG_LENGTH, &length);
-    std::string log((size_t)(length > 1 ? length : 1), '\0');
-    glGetProgramInfoLog(program, (GLsizei)log.size(), nullptr, &log[0]);
-    log.resize(strlen(log.c_str()));
-    return log;
-}
-
-GLuint build_scene_program(const std::string &fragment_source, std::string *log)
-{
-    GLuint vs = glCreateShader(GL_VERTEX_SHADER);
-    GLuint fs = glCreateShader(GL_FRAGMENT_SHADER);
-    GLuint program = 0;
-    if (!compile_shader(vs, vertex_shader)) {
-        *log = "vertex shader: " + shader_info_log(vs);
-    } else if (!compile_shader(fs, fragment_source.c_str())) {
-        *log = shader_info_log(fs);
-    } else {
-        program = glCreateProgram();
-        glAttachShader(program, vs);
-        glAttachShader(program, fs);
-        glBindAttribLocation(program, attrib_position, "i_position");
-        glBindAttribLocation(program, attrib_colour, "i_color");
-        glLinkProgram(program);
-        GLint linked = 0;
-        glGetProgramiv(program, GL_LINK_STATUS, &linked);
-        if (!linked) {
-            *log = program_info_log(program);
-            glDeleteProgram(program);
-            program = 0;
-        }
-    }
-    // Flagged for deletion: they go with the program.
-    glDeleteShader(vs);
-    glDeleteShader(fs);
-    return program;
+    return info_log(program, glGetProgramiv, glGetProgramInfoLog);
 }
 
 void build_scene_quad(t_scene *scene)

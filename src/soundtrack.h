@@ -12,7 +12,8 @@ pid_t start_soundtrack(void);
 // True once the audio child has ended; it is reaped then.
 bool soundtrack_ended(pid_t child_pid);
 
-// Stops the player at once and waits until the audio child has ended.
+// Stops the player at once and waits until the audio child has ended; one
+// that has not ended within two seconds is killed with its player.
 void stop_soundtrack(pid_t child_pid);
 
 // The line that says the audio child has ended, on standard output.

@@ -1,11 +1,15 @@
-// The capture tool's command line, frame clock and timing statistics.
+// The capture tool's command line, frame clock, timing statistics and ffmpeg pipe.
 #include "capture_harness.h"
 #include "draw_stats.h"
+#include "ffmpeg_pipe.h"
 #include "options.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -228,6 +232,44 @@ TEST(CaptureDrawStats, ProgressShowsCountRateAndRemainingTime)
     EXPECT_NE(line.find("ETA 0:15"), std::string::npos) << line;
     EXPECT_NE(format_progress(0, 7800, 0.0).find("ETA ?"), std::string::npos);
     EXPECT_NE(format_progress(10, 100000, 1.0).find("ETA 2:46:39"), std::string::npos);
+}
+
+int open_files(void)
+{
+    int count = 0;
+    DIR *dir = opendir("/proc/self/fd");
+    while (dir != nullptr && readdir(dir) != nullptr)
+        count++;
+    closedir(dir);
+    return count;
+}
+
+// The child is the capture tool's: none of its files (a file left open
+// here stands for the GL driver's) and none of its blocked signals.
+TEST(CaptureFfmpegPipe, ChildHoldsOnlyItsStandardStreams)
+{
+    int stray = open("/dev/null", O_RDONLY);
+    ASSERT_GE(stray, 3);
+    t_ffmpeg ff;
+    std::string error;
+    ASSERT_TRUE(ffmpeg_start(&ff, "sh", {"-c", "ls /proc/self/fd; grep SigBlk /proc/self/status; exit 3"}, &error))
+        << error;
+    EXPECT_FALSE(ffmpeg_finish(&ff, &error));
+    close(stray);
+    // ls itself holds the directory it lists, as 3.
+    EXPECT_EQ(error, "ffmpeg failed with exit status 3:\n0\n1\n2\n3\nSigBlk:\t0000000000000000\n");
+}
+
+TEST(CaptureFfmpegPipe, StartThatFailsLeavesNoFileOpen)
+{
+    int before = open_files();
+    for (int i = 0; i < 3; i++) {
+        t_ffmpeg ff;
+        std::string error;
+        EXPECT_FALSE(ffmpeg_start(&ff, "/nonexistent/ffmpeg", {}, &error));
+        EXPECT_NE(error.find("cannot run /nonexistent/ffmpeg"), std::string::npos) << error;
+    }
+    EXPECT_EQ(open_files(), before);
 }
 
 } // namespace

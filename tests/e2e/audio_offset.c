@@ -1,4 +1,5 @@
-/* Where in music.wav a recording of the sink is, for the studio's sound tests.
+/* Where in music.wav a recording of the sink is, for the sound tests (the
+   full run and the studio).
    Both files are 48 kHz 16-bit stereo WAVs; the left channel is compared.
 
      audio_offset at MUSIC REC FROM GUESS SPAN

@@ -1,11 +1,14 @@
 /* Sends WM_DELETE_WINDOW to every top-level window that accepts it, as a
    window manager does when the user closes a window. */
+#include "x_errors.h"
+
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <stdio.h>
 
 int main(void)
 {
+    name_x_errors("close_request");
     Display *display = XOpenDisplay(NULL);
     if (display == NULL) {
         fprintf(stderr, "close_request: cannot open the display\n");

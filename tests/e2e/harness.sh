@@ -179,6 +179,31 @@ start_audio() {
     exit 1
 }
 
+# start_recorder FILE: records the null sink into FILE (48 kHz, 16-bit
+# stereo) and returns once samples arrive; sets RECORDER_PID. On a loaded
+# machine WirePlumber may not have the sink yet when the recorder asks for it
+# ("no node available", and the recorder ends): it is asked again.
+start_recorder() {
+    local size
+    for _ in 1 2 3 4 5; do
+        pw-record --target nullsink --rate 48000 --channels 2 --format s16 "$1" 2>>"$WORK/pw-record.log" &
+        RECORDER_PID=$!
+        for _ in $(seq 100); do
+            kill -0 "$RECORDER_PID" 2>/dev/null || break
+            size=$(stat -c %s "$1" 2>/dev/null || echo 0)
+            if [ "$size" -gt 4096 ]; then
+                PW_PIDS+=("$RECORDER_PID")
+                return 0
+            fi
+            sleep 0.1
+        done
+        kill "$RECORDER_PID" 2>/dev/null
+        wait "$RECORDER_PID" 2>/dev/null
+    done
+    echo "the recorder never got the sink: $(tail -n 1 "$WORK/pw-record.log")"
+    return 1
+}
+
 start_display_and_audio() {
     start_display
     start_audio
@@ -447,6 +472,15 @@ picture_still() {
     sleep 1
     grab_screen "$WORK/still1.png"
     same_picture "$WORK/still0.png" "$WORK/still1.png"
+}
+
+# picture_stops SECONDS: until the screen stays the same for a second: the
+# frame loop has ended and its last frame is up.
+picture_stops() {
+    local deadline=$(($(date +%s) + $1))
+    until picture_still; do
+        [ "$(date +%s)" -lt "$deadline" ] || return 1
+    done
 }
 
 # shows_a_picture FILE: neither black nor the dark red clear colour nor flat.

@@ -39,6 +39,17 @@ wait_for_colour() {
     return 1
 }
 
+# window_changes_from OLD NEW SECONDS: grabs the window into NEW until it
+# differs from the picture OLD.
+window_changes_from() {
+    for _ in $(seq $(($3 * 4))); do
+        grab_window "$2"
+        pixels_differ "$1" "$2" && return 0
+        sleep 0.25
+    done
+    return 1
+}
+
 # wait_for_line FILE PATTERN SECONDS: until FILE has a line matching
 # PATTERN (grep -E).
 wait_for_line() {

@@ -8,7 +8,7 @@ write_test_shader "$dir/tessary.glsl"
 make_music "$dir/music.wav" 1
 start_demo "$dir"
 check "window appears" wait_for_window 30
-sleep 1
+check "the show is on screen" wait_for_picture 30 "$WORK/first.png"
 
 press_escape
 sleep 2

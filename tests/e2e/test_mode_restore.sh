@@ -89,7 +89,7 @@ write_test_shader "$dir/tessary.glsl"
 make_music "$dir/music.wav" 1
 start_demo "$dir"
 check "normal: window appears" wait_for_window 60
-sleep 1
+check "normal: the picture is up" wait_for_picture 30 "$WORK/normal.png"
 press_escape
 release_escape
 wait_demo 30

@@ -6,9 +6,9 @@ dir=$(make_data_dir no_player)
 write_test_shader "$dir/tessary.glsl"
 PATH=/nonexistent start_demo "$dir"
 check "window appears" wait_for_window 30
-sleep 2
-check "the picture runs without a player" demo_running
-check "frames change" picture_moves
+check "the show is on screen" wait_for_picture 30 "$WORK/first.png"
+check "frames change without a player" picture_moves
+check "the show runs on" demo_running
 
 press_escape
 release_escape

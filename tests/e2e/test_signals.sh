@@ -32,6 +32,29 @@ signal_ends_it term TERM 143
 start_show hup
 signal_ends_it hup HUP 129
 
+# signal_at_start NAME HOLD_MS LIMIT: the audio child is held HOLD_MS after
+# fork (fork_delay) and SIGTERM comes as the window maps, so the program
+# passes it on while the child is held. The show ends within LIMIT seconds.
+signal_at_start() {
+    local name=$1 dir took mark
+    dir=$(make_data_dir "$name")
+    write_test_shader "$dir/tessary.glsl"
+    make_music "$dir/music.wav" 30
+    FORK_DELAY_MS=$2 DEMO_PRELOAD=${DEMO_PRELOAD:+$DEMO_PRELOAD:}${FORK_DELAY_LIB:?} start_demo "$dir"
+    check "$name: window appears" wait_for_window 60
+    mark=$(now)
+    kill -TERM "$DEMO_PID"
+    wait_demo 40
+    took=$(seconds_since "$mark")
+    check "$name: ends within $3 s of SIGTERM, not with the music (took ${took}s)" within "$3" "$took"
+    check "$name: exit status 143 (got $DEMO_STATUS)" [ "$DEMO_STATUS" -eq 143 ]
+    check "$name: nothing left playing" nothing_left_in "$dir" 1
+}
+# The signal reaches a child that is still starting: it is not lost.
+signal_at_start early 500 $((QUICK_END + 1))
+# A child that does not stop in time is killed, two seconds on.
+signal_at_start stuck 10000 $((QUICK_END + 3))
+
 # During the wait for the music, after Escape.
 start_show int
 press_escape

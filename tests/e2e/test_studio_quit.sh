@@ -1,34 +1,49 @@
-# Escape and a window-close request each end the studio with status 0, its
-# audio stream gone with it; without an audio device it runs silently and
-# says so once; bad command lines and missing files get one line.
+# Escape, a window-close request and SIGTERM each end the studio, its audio
+# stream gone with it: the first two with status 0, the signal with 143;
+# without an audio device it runs silently and says so once; bad command
+# lines and missing files get one line.
 source "$(dirname "$0")/studio.sh"
 start_display_and_audio
 
 dir=$(make_data_dir quit)
 write_test_shader "$dir/tessary.glsl"
 
-# studio_streams: the PipeWire nodes the studio's process plays through.
-studio_streams() { pw-dump 2>/dev/null | grep -c "\"application.process.id\": \"\\?$1\"\\?" ; }
+# studio_streams PID: the PipeWire nodes that process plays through.
+studio_streams() { pw-dump 2>/dev/null | grep -c "\"application.process.id\": \"\?$1\"\?" ; }
+# streams_become PID COUNT SECONDS: until the process has that many streams (0, or 1 and more).
+streams_become() {
+    local n
+    for _ in $(seq $(($3 * 5))); do
+        n=$(studio_streams "$1")
+        [ "$2" -eq 0 ] && [ "$n" -eq 0 ] && return 0
+        [ "$2" -gt 0 ] && [ "$n" -ge "$2" ] && return 0
+        sleep 0.2
+    done
+    return 1
+}
 
-for how in escape close; do
+for how in escape close term; do
+    status=0
+    [ "$how" = term ] && status=143
     check "$how: window appears" start_studio "$dir"
-    sleep 1.5
     pid=$DEMO_PID
-    check "$how: the studio plays through PipeWire" [ "$(studio_streams "$pid")" -gt 0 ]
-    if [ "$how" = escape ]; then studio_key Escape; else check "$how: request delivered" request_close; fi
+    check "$how: the studio plays through PipeWire" streams_become "$pid" 1 20
+    case $how in
+        escape) studio_key Escape ;;
+        close) check "$how: request delivered" request_close ;;
+        term) kill -TERM "$pid" ;;
+    esac
     wait_demo 20
-    check "$how: exit status 0 (got $DEMO_STATUS)" [ "$DEMO_STATUS" -eq 0 ]
+    check "$how: exit status $status (got $DEMO_STATUS)" [ "$DEMO_STATUS" -eq "$status" ]
     check "$how: nothing of its process group is left" [ -z "$(pgrep -g "$pid")" ]
-    sleep 0.5
-    check "$how: its audio stream is gone" [ "$(studio_streams "$pid")" -eq 0 ]
+    check "$how: its audio stream is gone" streams_become "$pid" 0 5
     check "$how: no sanitizer report" sanitizer_clean "$dir/stderr"
 done
 
 # No audio device: PipeWire is not where the studio looks.
 mkdir -m 700 "$WORK/nowhere"
-XDG_RUNTIME_DIR=$WORK/nowhere SDL_AUDIODRIVER=pipewire start_studio "$dir"
-check "no device: window appears" demo_running
-sleep 1.5
+XDG_RUNTIME_DIR=$WORK/nowhere SDL_AUDIODRIVER=pipewire check "no device: window appears" start_studio "$dir"
+check "no device: says it runs silently" wait_for_stderr_line 'running silently' 20
 check "no device: the picture still moves" picture_moves
 check "no device: said once" [ "$(grep -c 'running silently' "$dir/stderr")" -eq 1 ]
 studio_key Escape

@@ -1,5 +1,7 @@
 /* window_pixel WINDOW X Y: prints "R G B" (0-255) of one pixel of an X window,
    read straight off the display: quick enough to poll for a change. */
+#include "x_errors.h"
+
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <stdio.h>
@@ -24,6 +26,7 @@ int main(int argc, char **argv)
         fprintf(stderr, "usage: window_pixel WINDOW X Y\n");
         return 2;
     }
+    name_x_errors("window_pixel");
     Display *display = XOpenDisplay(NULL);
     if (display == NULL) {
         fprintf(stderr, "window_pixel: cannot open the display\n");

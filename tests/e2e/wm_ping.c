@@ -2,6 +2,8 @@
    waits for the reply on the root window. Exit 0 when it came within the
    time limit (seconds, first argument, default 1), 1 when it did not, 2 when
    there is no window that takes pings. */
+#include "x_errors.h"
+
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <poll.h>
@@ -31,6 +33,7 @@ static int takes_pings(Display *display, Window window, Atom ping)
 int main(int argc, char **argv)
 {
     double limit = argc > 1 ? atof(argv[1]) : 1.0;
+    name_x_errors("wm_ping");
     Display *display = XOpenDisplay(NULL);
     if (display == NULL) {
         fprintf(stderr, "wm_ping: cannot open the display\n");

@@ -70,9 +70,7 @@ run_show_from_elsewhere() {
     check "$name: window appears" wait_for_window 30
     check "$name: the launcher became the program" [ "$(exe_of "$DEMO_PID")" = "$(readlink -f "$program")" ]
     check "$name: the program runs in the data directory" [ "$(cwd_of "$DEMO_PID")" = "$(readlink -f "$data")" ]
-    sleep 5
-    grab_screen "$WORK/$name.png"
-    check "$name: the show is on screen" shows_a_picture "$WORK/$name.png"
+    check "$name: the show is on screen" wait_for_picture 60 "$WORK/$name.png"
     press_escape
     release_escape
     wait_demo 60

@@ -63,6 +63,34 @@ setup PATH="$bin" -- --tests
 check "no apt-get: status 1 (got $STATUS)" [ "$STATUS" -eq 1 ]
 check "no apt-get: says so and names the package" said "no apt-get. Install the equivalents of these Debian packages: xdotool"
 
+# A machine that has everything, kept where other systems keep it: the font
+# in /usr/share/fonts/TTF (Arch), Mesa's drivers in /usr/lib64/dri (Fedora).
+# In a mount namespace of its own, Debian's places are emptied and the files
+# put there instead; setup asks the system, not Debian's paths.
+debian_dri=$(dirname "$(compgen -G '/usr/lib/*/dri/swrast_dri.so' | head -n 1)")
+debian_font=/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf
+if [ "$(id -u)" -eq 0 ] && unshare --mount true 2>/dev/null && [ -f "$debian_dri/swrast_dri.so" ] &&
+    [ -f "$debian_font" ]; then
+    mkdir -p "$WORK/fonts/TTF" "$WORK/lib64"
+    cp "$debian_font" "$WORK/fonts/TTF/"
+    cp -a /usr/lib64/. "$WORK/lib64/"
+    mkdir -p "$WORK/lib64/dri"
+    bin=$(bin_without apt-get)
+    unshare --mount bash -euc '
+        mount --bind "$1" "$2/lib64/dri"
+        mount --rbind "$2/lib64" /usr/lib64
+        mount -t tmpfs none "$1"
+        mount --bind "$2/fonts" /usr/share/fonts
+        PATH=$3 bash "$4/scripts/setup" --tests --check' \
+        - "$debian_dri" "$WORK" "$bin" "$ROOT" >"$WORK/out" 2>&1
+    STATUS=$?
+    check "elsewhere: status 0 (got $STATUS)" [ "$STATUS" -eq 0 ]
+    check "elsewhere: nothing reported missing" bash -c "! grep -q Missing '$WORK/out'"
+    [ "$STATUS" -eq 0 ] || sed "s/^/  | /" "$WORK/out"
+else
+    echo "skipped: moving the font and Mesa's drivers needs root, mount namespaces and Debian's layout to start from"
+fi
+
 if [ "$(id -u)" -eq 0 ]; then
     # A user without sudo gets the command to run as root.
     # It runs a copy of the script: the checkout may sit where that user can't

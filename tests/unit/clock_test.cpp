@@ -2,14 +2,6 @@
 
 #include <gtest/gtest.h>
 
-TEST(Clock, ConvertsMillisecondsToSeconds)
-{
-    EXPECT_EQ(ms2time(0), 0.0f);
-    EXPECT_EQ(ms2time(1000), 1.0f);
-    EXPECT_FLOAT_EQ(ms2time(16), 0.016f);
-    EXPECT_FLOAT_EQ(ms2time(65500), 65.5f);
-}
-
 TEST(Clock, ShowGoesOnAtExactlyTheEndTimeAndStopsOneMillisecondLater)
 {
     start_demo_clock(5000);

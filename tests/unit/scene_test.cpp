@@ -86,7 +86,7 @@ protected:
         EXPECT_NE(getcwd(previous, sizeof previous), nullptr);
         EXPECT_EQ(chdir(dir), 0);
         testing::internal::CaptureStderr();
-        bool built = build_scene(&scene, W, H);
+        bool built = build_scene(&scene, W, H) == build_ok;
         std::string err = testing::internal::GetCapturedStderr();
         EXPECT_EQ(chdir(previous), 0);
         unlink(path.c_str());

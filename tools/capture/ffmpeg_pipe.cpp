@@ -1,10 +1,12 @@
 #include "ffmpeg_pipe.h"
 
+#include "child_process.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/prctl.h>
+#include <initializer_list>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -47,25 +49,35 @@ static std::string read_log(FILE *log)
     return text;
 }
 
+static void close_all(std::initializer_list<int> fds)
+{
+    for (int fd : fds)
+        close(fd);
+}
+
+// The log goes with a start that failed; so does what has been made so far.
+static bool fail_start(t_ffmpeg *ff, const std::string &why, std::string *error)
+{
+    *error = why;
+    if (ff->log != nullptr)
+        fclose(ff->log);
+    ff->log = nullptr;
+    return false;
+}
+
 bool ffmpeg_start(t_ffmpeg *ff, const std::string &program, const std::vector<std::string> &args,
                   std::string *error)
 {
     ff->log = tmpfile();
-    if (ff->log == nullptr) {
-        *error = std::string("cannot make a log file for ffmpeg: ") + strerror(errno);
-        return false;
-    }
+    if (ff->log == nullptr)
+        return fail_start(ff, std::string("cannot make a log file for ffmpeg: ") + strerror(errno), error);
     int input[2], report[2];
-    if (pipe2(input, O_CLOEXEC) != 0) {
-        *error = std::string("cannot make a pipe: ") + strerror(errno);
-        return false;
-    }
+    if (pipe2(input, O_CLOEXEC) != 0)
+        return fail_start(ff, std::string("cannot make a pipe: ") + strerror(errno), error);
     // The child writes errno here when exec fails; a successful exec closes it empty.
     if (pipe2(report, O_CLOEXEC) != 0) {
-        *error = std::string("cannot make a pipe: ") + strerror(errno);
-        close(input[0]);
-        close(input[1]);
-        return false;
+        close_all({input[0], input[1]});
+        return fail_start(ff, std::string("cannot make a pipe: ") + strerror(errno), error);
     }
 
     std::vector<char *> argv;
@@ -74,40 +86,32 @@ bool ffmpeg_start(t_ffmpeg *ff, const std::string &program, const std::vector<st
         argv.push_back(const_cast<char *>(a.c_str()));
     argv.push_back(nullptr);
 
-    // Only async-signal-safe calls after fork: the GL driver has threads running.
+    // ffmpeg dies with us, even when we are killed outright, and leads a
+    // group of its own: a Ctrl-C reaches the capture tool, which then stops
+    // ffmpeg itself and removes the partial file.
     int log_fd = fileno(ff->log);
-    pid_t parent = getpid();
-    pid_t pid = fork();
+    const int keep[] = {input[0], log_fd, report[1]};
+    sigset_t parent_mask;
+    pid_t pid = start_child_process(SIGKILL, keep, 3, &parent_mask);
     if (pid < 0) {
-        *error = std::string("cannot start ffmpeg: ") + strerror(errno);
-        close(input[0]);
-        close(input[1]);
-        close(report[0]);
-        close(report[1]);
-        return false;
+        close_all({input[0], input[1], report[0], report[1]});
+        return fail_start(ff, std::string("cannot start ffmpeg: ") + strerror(errno), error);
     }
     if (pid == 0) {
-        // ffmpeg dies with us, even when we are killed outright; had we died
-        // before this line, the parent is already someone else.
-        prctl(PR_SET_PDEATHSIG, SIGKILL);
-        if (getppid() != parent)
-            _exit(127);
-        // Its own process group: a Ctrl-C reaches the capture tool, which then
-        // stops ffmpeg itself and removes the partial file.
-        setpgid(0, 0);
+        // Only async-signal-safe calls here: the GL driver has threads running.
         signal(SIGPIPE, SIG_DFL);
-        signal(SIGINT, SIG_DFL);
         dup2(input[0], 0);
         dup2(log_fd, 1);
         dup2(log_fd, 2);
+        close(log_fd);
+        sigprocmask(SIG_SETMASK, &parent_mask, nullptr);
         execvp(argv[0], argv.data());
         int e = errno;
         ssize_t unused = write(report[1], &e, sizeof e);
         (void)unused;
         _exit(127);
     }
-    close(input[0]);
-    close(report[1]);
+    close_all({input[0], report[1]});
     int child_errno = 0;
     ssize_t got;
     do
@@ -117,9 +121,10 @@ bool ffmpeg_start(t_ffmpeg *ff, const std::string &program, const std::vector<st
     if (got == (ssize_t)sizeof child_errno) {
         waitpid(pid, nullptr, 0);
         close(input[1]);
-        *error = "cannot run " + program + ": " + strerror(child_errno) +
-                 (child_errno == ENOENT ? " (is ffmpeg installed and on PATH?)" : "");
-        return false;
+        return fail_start(ff,
+                          "cannot run " + program + ": " + strerror(child_errno) +
+                              (child_errno == ENOENT ? " (is ffmpeg installed and on PATH?)" : ""),
+                          error);
     }
     ff->pid = pid;
     ff->input = input[1];

@@ -4,6 +4,7 @@
 #include "egl_context.h"
 #include "ffmpeg_pipe.h"
 #include "font_atlas.h"
+#include "gl_errors.h"
 #include "offscreen.h"
 #include "options.h"
 #include "png_file.h"
@@ -135,40 +136,29 @@ static void print_log_with_source(const std::string &log, const std::string &sou
     fputs(log_with_source(log, source, SHADER_FILE).c_str(), stderr);
 }
 
-// build_scene says only that it failed; the author needs the driver's words.
-static bool report_scene_problems(const t_scene &scene)
+// build_scene says only which step failed; the author needs the driver's words.
+static void report_build_failure(const t_scene &scene, t_build_result result)
 {
-    GLint ok = 0;
-    if (scene.vs != 0 && glIsShader(scene.vs)) {
-        glGetShaderiv(scene.vs, GL_COMPILE_STATUS, &ok);
-        if (!ok) {
-            fail_line("the vertex shader failed to compile:");
-            print_log_with_source(shader_info_log(scene.vs), vertex_shader);
-            return true;
-        }
+    switch (result) {
+    case build_vertex_failed:
+        fail_line("the vertex shader failed to compile:");
+        print_log_with_source(scene_build_log(&scene, result), vertex_shader);
+        break;
+    case build_no_fragment_file: fail_line(std::string("cannot read ") + SHADER_FILE); break;
+    case build_fragment_failed: {
+        std::ifstream file(SHADER_FILE);
+        fail_line(std::string(SHADER_FILE) + " failed to compile:");
+        print_log_with_source(scene_build_log(&scene, result), read_shader_text(file));
+        break;
     }
-    if (scene.fs != 0 && glIsShader(scene.fs)) {
-        glGetShaderiv(scene.fs, GL_COMPILE_STATUS, &ok);
-        if (!ok) {
-            std::ifstream file(SHADER_FILE);
-            std::string source = read_shader_text(file);
-            fail_line(std::string(SHADER_FILE) + " failed to compile:");
-            print_log_with_source(shader_info_log(scene.fs), source);
-            return true;
-        }
+    case build_link_failed: {
+        fail_line("the shader program failed to link:");
+        std::string log = scene_build_log(&scene, result);
+        fprintf(stderr, "%s%s", log.c_str(), !log.empty() && log.back() == '\n' ? "" : "\n");
+        break;
     }
-    if (scene.program != 0 && glIsProgram(scene.program)) {
-        glGetProgramiv(scene.program, GL_LINK_STATUS, &ok);
-        if (!ok) {
-            fail_line("the shader program failed to link:");
-            std::string log = program_info_log(scene.program);
-            fprintf(stderr, "%s%s", log.c_str(), !log.empty() && log.back() == '\n' ? "" : "\n");
-            return true;
-        }
-        return false;
+    case build_ok: break;
     }
-    fail_line("the scene could not be built (no shader program)");
-    return true;
 }
 
 enum t_emit {
@@ -312,11 +302,18 @@ static int capture(t_run *run)
         fail_line(error);
         return exit_failed;
     }
-    // build_scene doesn't check the link, so the logs are looked at either way.
-    bool built = build_scene(&run->scene, opt.width, opt.height);
-    if (report_scene_problems(run->scene) || !built)
+    t_build_result built = build_scene(&run->scene, opt.width, opt.height);
+    if (built != build_ok) {
+        report_build_failure(run->scene, built);
         return exit_failed;
-    load_font_atlas();
+    }
+    GLuint font_tex = 0;
+    if (load_font_atlas(&font_tex) != atlas_loaded)
+        return exit_failed;
+    if (take_gl_errors("building the picture", &error)) {
+        fail_line(error);
+        return exit_failed;
+    }
 
     run->count = frame_count(opt);
     run->off.samples.reserve((size_t)run->count);

@@ -42,9 +42,13 @@ bool offscreen_create(t_offscreen *off, int width, int height, std::string *erro
     return true;
 }
 
-static void draw_quad(const t_scene &scene, double time)
+// The scene's uniforms are set right after its program is bound: in the
+// studio the overlay's program is the one in use between frames.
+static void draw_quad(const t_offscreen *off, const t_scene &scene, double time)
 {
     glClear(GL_COLOR_BUFFER_BIT);
+    glUseProgram(scene.program);
+    glUniform2f(scene.rloc, (float)off->width, (float)off->height);
     glUniform1f(scene.tloc, (float)time);
     glBindVertexArray(scene.vao);
     glDrawArrays(GL_TRIANGLES, 0, 6);
@@ -53,15 +57,15 @@ static void draw_quad(const t_scene &scene, double time)
 void offscreen_warm_up(t_offscreen *off, const t_scene &scene, double time)
 {
     glViewport(0, 0, 1, 1);
-    draw_quad(scene, time);
+    draw_quad(off, scene, time);
     glFinish();
-    glViewport(0, 0, off->width, off->height);
 }
 
 void offscreen_draw(t_offscreen *off, const t_scene &scene, double time)
 {
+    glViewport(0, 0, off->width, off->height);
     draw_timer_begin(&off->timer);
-    draw_quad(scene, time);
+    draw_quad(off, scene, time);
     draw_timer_end(&off->timer, time);
     t_draw_sample sample;
     while (draw_timer_collect(&off->timer, false, &sample))

@@ -19,15 +19,16 @@ struct t_offscreen {
 };
 
 // Makes the framebuffer (RGBA8 colour renderbuffer) and leaves it bound, and the
-// two pack buffers. Must run before the scene is built, which sets the viewport.
+// two pack buffers.
 bool offscreen_create(t_offscreen *off, int width, int height, std::string *error);
 
 // The driver compiles a shader on its first draw: one untimed draw into a
 // single pixel keeps that out of the first frame's cost.
 void offscreen_warm_up(t_offscreen *off, const t_scene &scene, double time);
 
-// Clears and draws one frame at T = `time` (single precision for the shader),
-// timed; its cost lands in off->samples once the timer has it.
+// Clears and draws one frame at T = `time` (single precision for the shader)
+// over the whole framebuffer, with the scene's program bound and its u_res
+// and T set; timed, its cost lands in off->samples once the timer has it.
 void offscreen_draw(t_offscreen *off, const t_scene &scene, double time);
 
 // Starts the frame's copy into pack buffer `slot` (0 or 1) without waiting.

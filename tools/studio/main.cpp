@@ -2,6 +2,7 @@
 // picture of tessary.glsl with its soundtrack, reloaded when the files change,
 // with a transport, a HUD, a timeline strip and frame-exact screenshots.
 #include "draw_timer.h"
+#include "gl_errors.h"
 #include "hud.h"
 #include "options.h"
 #include "overlay.h"
@@ -10,7 +11,9 @@
 #include "transport.h"
 #include "watcher.h"
 
+#include "display.h"
 #include "font_atlas.h"
+#include "stop_signal.h"
 
 #include <SDL.h>
 #include <unistd.h>
@@ -80,30 +83,15 @@ static bool check_run_time_files(const std::string &dir)
     return true;
 }
 
-// Without a display SDL falls back to drivers that show nothing.
-static bool video_driver_shows_nothing(void)
-{
-    const char *driver = SDL_GetCurrentVideoDriver();
-    return driver == nullptr || strcmp(driver, "offscreen") == 0 || strcmp(driver, "dummy") == 0;
-}
-
 static bool open_window(t_studio *s, const t_studio_options &opt)
 {
     // PipeWire first, without the PulseAudio layer when both are there; the
     // user's SDL_AUDIODRIVER still decides.
     SDL_SetHintWithPriority(SDL_HINT_AUDIODRIVER, "pipewire,pulseaudio,alsa", SDL_HINT_DEFAULT);
-    if (SDL_Init(SDL_INIT_VIDEO) != 0 || video_driver_shows_nothing()) {
+    if (!start_video()) {
         fail_line(std::string("no display: ") + (SDL_GetError()[0] ? SDL_GetError() : "SDL found none"));
         return false;
     }
-    SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
-    SDL_GL_SetAttribute(SDL_GL_RED_SIZE, 8);
-    SDL_GL_SetAttribute(SDL_GL_GREEN_SIZE, 8);
-    SDL_GL_SetAttribute(SDL_GL_BLUE_SIZE, 8);
-    SDL_GL_SetAttribute(SDL_GL_ALPHA_SIZE, 8);
-    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 3);
-    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 2);
-    SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_CORE);
     s->window = SDL_CreateWindow("tessary-studio", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, opt.width,
                                  opt.height, SDL_WINDOW_OPENGL | SDL_WINDOW_RESIZABLE);
     if (s->window == nullptr) {
@@ -260,6 +248,12 @@ static void handle_event(t_studio *s, const SDL_Event &event)
 static void reload_changed_files(t_studio *s)
 {
     unsigned changed = watcher_poll(&s->watcher);
+    bool noted = s->watcher.note != nullptr;
+    if (noted) {
+        printf("tessary-studio: %s\n", s->watcher.note);
+        set_status(s, s->watcher.note);
+        s->watcher.note = nullptr;
+    }
     std::string error;
     if (changed & watched_shader) {
         if (picture_load_shader(&s->picture, data_path(*s, SHADER_FILE)))
@@ -279,7 +273,7 @@ static void reload_changed_files(t_studio *s)
         else
             fail_line(error + "; the previous music stays");
     }
-    if (changed)
+    if (changed != 0 || noted)
         fflush(stdout);
 }
 
@@ -312,7 +306,9 @@ static void count_frame(t_studio *s)
 
 static void draw_frame(t_studio *s)
 {
+    int width = s->width, height = s->height;
     SDL_GL_GetDrawableSize(s->window, &s->width, &s->height);
+    bool resized = s->width != width || s->height != height;
     draw_timer_begin(&s->timer);
     picture_draw(&s->picture, s->transport.time, s->width, s->height);
     draw_timer_end(&s->timer, s->transport.time);
@@ -330,6 +326,9 @@ static void draw_frame(t_studio *s)
     if (!s->picture.error_lines.empty())
         compose_error_panel(&g_overlay, s->picture.error_lines, s->width, s->height);
     overlay_draw(&g_overlay, s->width, s->height);
+    std::string error;
+    if (resized && take_gl_errors("drawing at " + std::to_string(s->width) + "x" + std::to_string(s->height), &error))
+        fail_line(error);
     SDL_GL_SwapWindow(s->window);
     count_frame(s);
 }
@@ -337,7 +336,7 @@ static void draw_frame(t_studio *s)
 static void run_loop(t_studio *s)
 {
     s->rate_since = s->last_frame = SDL_GetPerformanceCounter();
-    while (!s->quit) {
+    while (!s->quit && stop_signal_caught() == 0) {
         SDL_Event event;
         while (SDL_PollEvent(&event))
             handle_event(s, event);
@@ -387,7 +386,8 @@ static int run_studio(t_studio *s, const t_studio_options &opt)
     if (s->transport.playing)
         playback_play(&s->playback, s->transport.time);
     run_loop(s);
-    return exit_ok;
+    // Ctrl-C and the like end it as a quit does, with the shell's status for them.
+    return stop_signal_caught() != 0 ? stop_signal_status(stop_signal_caught()) : exit_ok;
 }
 
 int main(int argc, char **argv)

@@ -42,7 +42,8 @@ static const char *const USAGE =
     "Click or drag on the timeline strip to move the play head.\n"
     "\n"
     "Exit status: 0 quit, 1 failure (no display, no GL 3.2, a missing or broken\n"
-    "run-time file at start), 2 bad command line.\n";
+    "run-time file at start), 2 bad command line, 128 + N ended by signal N\n"
+    "(SIGINT, SIGTERM or SIGHUP; Ctrl-C gives 130).\n";
 
 const char *studio_usage_text(void)
 {

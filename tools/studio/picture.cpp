@@ -1,6 +1,7 @@
 #include "picture.h"
 
 #include "font_atlas.h"
+#include "gl_errors.h"
 #include "offscreen.h"
 #include "png_file.h"
 #include "shader_log.h"
@@ -32,37 +33,48 @@ static std::vector<std::string> split_lines(const std::string &text)
     return lines;
 }
 
-static void use_program(t_picture *picture, GLuint program)
+// The new program replaces the last good one; its fixed uniform is set
+// right after it is bound.
+static void use_program(t_picture *picture, const t_scene &built)
 {
-    if (picture->scene.program != 0)
-        glDeleteProgram(picture->scene.program);
-    picture->scene.program = program;
-    picture->scene.rloc = glGetUniformLocation(program, "u_res");
-    picture->scene.tloc = glGetUniformLocation(program, "T");
-    glUseProgram(program);
-    glUniformMatrix4fv(glGetUniformLocation(program, "u_projection_matrix"), 1, GL_FALSE, projection_matrix);
-    // A new program's u_res is unset.
-    picture->width = picture->height = 0;
+    delete_scene_program(&picture->scene);
+    picture->scene.program = built.program;
+    picture->scene.vs = built.vs;
+    picture->scene.fs = built.fs;
+    picture->scene.rloc = glGetUniformLocation(built.program, "u_res");
+    picture->scene.tloc = glGetUniformLocation(built.program, "T");
+    glUseProgram(built.program);
+    glUniformMatrix4fv(glGetUniformLocation(built.program, "u_projection_matrix"), 1, GL_FALSE, projection_matrix);
+}
+
+// The log as the author reads it: a vertex shader's says whose it is.
+static std::string build_log(const t_scene &built, t_build_result result, const std::string &path)
+{
+    switch (result) {
+    case build_vertex_failed: return "vertex shader: " + scene_build_log(&built, result);
+    case build_no_fragment_file: return "cannot read " + path;
+    default: return scene_build_log(&built, result);
+    }
 }
 
 bool picture_load_shader(t_picture *picture, const std::string &path)
 {
     std::ifstream file(path);
-    std::string log;
-    GLuint program = 0;
     std::string source;
-    if (!file.is_open()) {
-        log = "cannot read " + path;
-    } else {
+    if (file.is_open())
         source = read_shader_text(file);
-        program = build_scene_program(source, &log);
-    }
-    if (program != 0) {
-        use_program(picture, program);
+    t_scene built = {};
+    t_build_result result = build_scene_program(&built, file.is_open() ? source.c_str() : nullptr);
+    if (result == build_ok) {
+        use_program(picture, built);
         picture->error_lines.clear();
+        std::string error;
+        if (take_gl_errors("after building tessary.glsl", &error))
+            fprintf(stderr, "tessary-studio: %s\n", error.c_str());
         return true;
     }
-    std::string report = log_with_source(log, source, "tessary.glsl");
+    std::string report = log_with_source(build_log(built, result, path), source, "tessary.glsl");
+    delete_scene_program(&built);
     fprintf(stderr, "tessary-studio: tessary.glsl does not build; the last good picture stays:\n%s", report.c_str());
     fflush(stderr);
     picture->error_lines = split_lines(report);
@@ -81,7 +93,7 @@ bool picture_load_atlas(t_picture *picture, const std::string &path, std::string
     glGetIntegerv(GL_MAX_TEXTURE_SIZE, &max_size);
     int width = 0, height = 0;
     unsigned char *pixels =
-        try_decode_atlas((const unsigned char *)bytes.data(), bytes.size(), max_size, &width, &height, error);
+        decode_atlas((const unsigned char *)bytes.data(), bytes.size(), max_size, &width, &height, error);
     if (pixels == nullptr) {
         *error = path + ": " + *error;
         return false;
@@ -94,24 +106,16 @@ bool picture_load_atlas(t_picture *picture, const std::string &path, std::string
     return true;
 }
 
-static void set_size(t_picture *picture, int width, int height)
-{
-    glViewport(0, 0, width, height);
-    if (picture->width == width && picture->height == height)
-        return;
-    picture->width = width;
-    picture->height = height;
-    if (picture->scene.program != 0)
-        glUniform2f(picture->scene.rloc, (float)width, (float)height);
-}
-
+// The overlay's program is the one in use between frames: the scene's
+// uniforms are set every frame, right after its program is bound.
 void picture_draw(t_picture *picture, double time, int width, int height)
 {
-    set_size(picture, width, height);
+    glViewport(0, 0, width, height);
     glClear(GL_COLOR_BUFFER_BIT);
     if (picture->scene.program == 0)
         return;
     glUseProgram(picture->scene.program);
+    glUniform2f(picture->scene.rloc, (float)width, (float)height);
     glUniform1f(picture->scene.tloc, (float)time);
     glBindVertexArray(picture->scene.vao);
     glDrawArrays(GL_TRIANGLES, 0, 6);
@@ -123,12 +127,13 @@ bool picture_screenshot(t_picture *picture, double time, const std::string &path
         *error = "no picture to take: tessary.glsl has not built yet";
         return false;
     }
-    int width = picture->width, height = picture->height;
+    // An error left by an earlier step is not the render target's.
+    std::string earlier;
+    if (take_gl_errors("before the screenshot", &earlier))
+        fprintf(stderr, "tessary-studio: %s\n", earlier.c_str());
     t_offscreen off;
     bool ok = offscreen_create(&off, SHOT_WIDTH, SHOT_HEIGHT, error);
     if (ok) {
-        glUseProgram(picture->scene.program);
-        set_size(picture, SHOT_WIDTH, SHOT_HEIGHT);
         offscreen_draw(&off, picture->scene, time);
         offscreen_start_read(&off, 0);
         const unsigned char *rgb = offscreen_finish_read(&off, 0);
@@ -138,14 +143,12 @@ bool picture_screenshot(t_picture *picture, double time, const std::string &path
     }
     offscreen_destroy(&off);
     glBindFramebuffer(GL_FRAMEBUFFER, 0);
-    set_size(picture, width, height);
     return ok;
 }
 
 void picture_destroy(t_picture *picture)
 {
-    if (picture->scene.program != 0)
-        glDeleteProgram(picture->scene.program);
+    delete_scene_program(&picture->scene);
     glDeleteBuffers(1, &picture->scene.vbo);
     glDeleteVertexArrays(1, &picture->scene.vao);
     if (picture->atlas != 0)

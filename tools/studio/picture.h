@@ -11,8 +11,6 @@
 struct t_picture {
     t_scene scene = {};                   // program 0 until a shader builds
     GLuint atlas = 0;
-    GLint projection_loc = -1;
-    int width = 0, height = 0;            // what u_res holds
     std::vector<std::string> error_lines; // the failed shader's log; empty when good
 };
 
