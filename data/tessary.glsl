@@ -1036,10 +1036,10 @@ vec3 mosaic_planet(vec3 ro, vec3 rd, float t, float px, vec3 stars) {
     float local = t - T_BREAK;
     // a lane of dust across the sky, its clouds drifting along it
     float across = dot(rd, vec3(0.32, 0.86, 0.4));
-    float cloud = 0.6 + 0.25 * wave(dot(rd, vec3(0.9, 0.1, -0.4)) * 1.3 + 0.01 * local) + 0.15 * wave(dot(rd, vec3(-0.3, 0.2, 0.9)) * 3.1);
-    float breath = 0.85 + 0.15 * wave(local / BAR);
+    float cloud = 0.5 + 0.4 * wave(dot(rd, vec3(0.9, 0.1, -0.4)) * 2.3 + 1.0 * local) + 0.25 * wave(dot(rd, vec3(-0.3, 0.2, 0.9)) * 4.1 - 0.8 * local);
+    float breath = 0.75 + 0.25 * wave(local / BAR);
     float lane = decay(abs(across + 0.1 * wave(rd.x * 0.8)) * 5.0) * cloud * breath;
-    vec3 back = NIGHT + INDIGO * 0.5 + (VIOLET * 0.5 + MAGENTA * 0.04) * lane;
+    vec3 back = NIGHT + INDIGO * 0.4 + (VIOLET * 0.9 + MAGENTA * 0.07) * lane;
     back += stars;
     // the rings: a tilted disc through the planet's centre
     float ring_d = -dot(ro, PLANET_RING_N) / dot(rd, PLANET_RING_N);
@@ -1485,8 +1485,8 @@ float exposure(float t, float held) {
     }
     // capped, so a hit on a kick in a bright scene does not white out
     // the climax's last phrase, the gate's blaze, is bright already
-    punch *= t >= T_CLIMAX + 12.0 * BAR && t < T_OUTRO ? 0.4 : 1.0;
-    float e = level * (1.0 + min(punch * kick(7.0) + 1.5 * hit(7.0), 2.5));
+    float gate = t >= T_CLIMAX + 12.0 * BAR && t < T_OUTRO ? 0.4 : 1.0;
+    float e = level * (1.0 + min(gate * (punch * kick(7.0) + 1.5 * hit(7.0)), 2.5));
     return e * (1.0 - 0.7 * smoothstep(0.0, 0.45, held));
 }
 
