@@ -136,6 +136,7 @@ echo "flat $(median_ms)" >>"$work/cost.txt"
     echo "under 0.8 (WCAG 2.3.1), over the frame and each quarter. Cost: the median draw of a frame a second at $cost_size."
     echo
     cat "$work/measured.md"
+    echo
 } >"$work/section.md"
 
 # ---- the colour script: the palette, then a frame a second squeezed into a column ----
@@ -150,11 +151,11 @@ while read -r name r g b; do
     swatches+=(-label "$name" "$work/swatch_$name.png")
 done < <(sed -nE '/^\/\/ ---- colour script/,/^\/\/ ---- end of colour script/ s/^const vec3 ([A-Z_]+) *= *vec3\( *([0-9.]+), *([0-9.]+), *([0-9.]+)\);.*/\1 \2 \3 \4/p' "$shader")
 [[ ${#swatches[@]} -gt 0 ]] || die "no colour script block in the shader"
-montage "${font_args[@]}" -pointsize 12 -background '#181818' -fill '#e0e0e0' "${swatches[@]}" -tile "$((${#swatches[@]} / 2))x" \
+# one row of swatches (three arguments each)
+montage "${font_args[@]}" -pointsize 12 -background '#181818' -fill '#e0e0e0' "${swatches[@]}" -tile "$((${#swatches[@]} / 3))x" \
     -geometry +4+4 "$work/palette.png"
 convert "$work"/strip/t*.png -resize '8x90!' +append "$work/strip.png"
-convert "$work/palette.png" -background '#181818' -gravity center -extent "$(identify -format %w "$work/strip.png")x" \
-    "$work/strip.png" -append -depth 8 "PNG24:$docs/picture-colour-script.png"
+convert "$work/palette.png" "$work/strip.png" -background '#181818' -gravity center -append -depth 8 "PNG24:$docs/picture-colour-script.png"
 
 # Replace the "Measured" section of docs/picture.md (or add it).
 page=$docs/picture.md
