@@ -1080,15 +1080,17 @@ vec3 mosaic_planet(vec3 ro, vec3 rd, float t, float px, vec3 stars) {
 // ---------------------------------------------------------------- climax: the crystal nave
 // Ray-marched folded boxes of black glass repeated down an endless nave,
 // lit by a light that runs down its axis and by a key light, reflecting
-// both. Every bar folds them differently, every kick lights the strips on
-// their inner edges, every clap the rims. Each 8-bar phrase plays a new
+// both, with sparks streaming past. Every bar turns the camera and folds
+// the boxes anew, every kick lights the strips on their inner edges, the
+// sparks and the glow, every clap the rims. Each 8-bar phrase plays a new
 // pair of the colour script against the black:
-//   80-88   the nave: straight, magenta strips in cyan light, soft shadows
-//   88-96   the spiral: the nave twists and its boxes thin into blades; amber in teal
+//   80-88   the nave: straight, magenta strips in teal light, soft shadows
+//   88-96   the spiral: the nave twists and its boxes thin into blades;
+//           amber in violet
 //   96-104  the corkscrew: the camera leaves the axis and spirals round it,
 //           lit from the side; cyan in magenta
-//   104-112 the gate: a gold blaze at the far end throws shafts of light
-//           through the boxes towards us
+//   104-112 the gate: a gold blaze at the far end throws amber shafts of
+//           light through violet-lit boxes towards us
 const int NAVE_STEPS = 24;
 const int NAVE_SHADOW_STEPS = 6;
 const int NAVE_AO_TAPS = 2;
