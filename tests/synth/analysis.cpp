@@ -149,9 +149,9 @@ std::vector<float> channel(const wav& w, int ch) {
 click worst_click(const std::vector<float>& x, double rate) {
     const size_t n = x.size();
     const long half = static_cast<long>(0.005 * rate);
-    const double floor = 3.0 / 32768.0;  // a few LSB: dither alone never counts
+    const double floor = 6.0 / 32768.0;  // a few LSB: dither alone never counts
     std::vector<double> hp(n, 0.0), energy(n + 1, 0.0);
-    for (size_t i = 2; i < n; ++i) hp[i] = static_cast<double>(x[i]) - 2.0 * x[i - 1] + x[i - 2];
+    for (size_t i = 3; i < n; ++i) hp[i] = static_cast<double>(x[i]) - 3.0 * x[i - 1] + 3.0 * x[i - 2] - x[i - 3];
     for (size_t i = 0; i < n; ++i) energy[i + 1] = energy[i] + hp[i] * hp[i];
     auto sum = [&](long from, long to) {  // hp^2 over [from, to)
         from = std::clamp<long>(from, 0, static_cast<long>(n));
@@ -159,11 +159,11 @@ click worst_click(const std::vector<float>& x, double rate) {
         return to > from ? energy[to] - energy[from] : 0.0;
     };
     click worst{0, 0.0};
-    for (long i = 2; i < static_cast<long>(n); ++i) {
+    for (long i = 3; i < static_cast<long>(n); ++i) {
         // A note onset has sound after it, a decay has sound before it; a
         // click stands out from both sides.
-        const double before = std::sqrt(sum(i - half, i - 2) / static_cast<double>(half - 2));
-        const double after = std::sqrt(sum(i + 3, i + half + 1) / static_cast<double>(half - 2));
+        const double before = std::sqrt(sum(i - half, i - 3) / static_cast<double>(half - 3));
+        const double after = std::sqrt(sum(i + 4, i + half + 1) / static_cast<double>(half - 3));
         const double score = std::fabs(hp[i]) / (std::max(before, after) + floor);
         if (score > worst.score) worst = {static_cast<size_t>(i), score};
     }

@@ -76,8 +76,9 @@ struct click {
     size_t frame;
     double score;
 };
-// Scores each sample of one channel by how far its second difference (a
-// steep high-pass) stands out from the second differences in the 5 ms
+// Scores each sample of one channel by how far its third difference (a
+// steep high-pass: steep enough that a bright lead's harmonics stay well
+// under a step's edge) stands out from the third differences in the 5 ms
 // before it and in the 5 ms after it, whichever are louder (the sample's
 // neighbours left out). Isolated steps and spikes score high; noise, note
 // onsets and decays stay low. Returns the highest-scoring frame.
