@@ -83,7 +83,7 @@ synth_patch drone_patch() {
     p.unison = 2;
     p.detune_cents = 5.0f;
     p.sub_level = 1.0f;
-    p.attack = 0.2f, p.decay = 1.0f, p.sustain = 1.0f, p.release = 0.8f;
+    p.attack = 0.12f, p.decay = 1.0f, p.sustain = 1.0f, p.release = 0.8f;
     p.filter_q = 0.9f;
     p.key_tracking = 0.5f;
     p.glide = 0.12f;

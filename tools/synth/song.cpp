@@ -114,10 +114,11 @@ const lane lanes[] = {
     {clap, 12, 14, backbeat, 0.6f, 0.75f},
     {snare, 12, 13, roll_4, 0.1f, 0.12f},
     {snare, 13, 14, roll_8, 0.12f, 0.15f},
-    {snare, 14, 16, roll_16, 0.15f, 0.22f},
+    {snare, 14, 15, roll_16, 0.15f, 0.18f},
+    {snare, 15, 16, roll_16, 0.14f, 0.2f},
     {arp, 8, 16, arp_wave, 0.5f, 0.85f},
     {pad, 8, 16, pad_bar, 0.6f, 0.6f},
-    {riser, 12, 16, held(64), 0.8f, 0.8f},
+    {riser, 12, 16, held(64), 0.65f, 0.65f},
 
     // main theme: full beat, rolling bass, the hook; a fill closes every
     // four bars
