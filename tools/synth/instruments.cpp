@@ -108,7 +108,8 @@ void snare::render(float* l, float* r, int n) {
             for (int side = 0; side < sides; ++side) {
                 const float x = noise_.next();
                 const float noise = 1.6f * band_[side].band(x) + 0.35f * air_[side].low(high_[side].high(x));
-                out[side] += (noise * env + tone) * velocity_;
+                const float hit = noise * env + tone;
+                out[side] += (patch_.drive > 0.0f ? soft_clip(hit * patch_.drive) / patch_.drive : hit) * velocity_;
             }
             if (++age_ >= end) age_ = -1;
         }

@@ -52,6 +52,7 @@ struct snare_patch {
     float tone_level;
     uint32_t seed;
     bool stereo = false;  // each side its own noise: a clap in a room rather than a point
+    float drive = 0.0f;   // soft clip on the hit: rounds its first peak off, 0 = clean
 };
 
 // Band-passed noise bursts over a short pitched body: clap or snare.

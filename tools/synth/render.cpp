@@ -30,7 +30,7 @@ struct channel {
 const channel mixer[song::track_count] = {
     /* kick     */ {1.00f, 0.0f, 0.02f, 0.0f, 0.0f, false},
     /* clap     */ {1.50f, 0.0f, 0.30f, 0.0f, 0.0f, false},
-    /* snare    */ {2.00f, 0.1f, 0.25f, 0.0f, 0.0f, false},
+    /* snare    */ {1.90f, 0.1f, 0.40f, 0.0f, 0.0f, false},
     /* hat      */ {0.85f, 0.3f, 0.06f, 0.0f, 0.0f, false},
     /* open hat */ {0.48f, -0.3f, 0.10f, 0.0f, 0.0f, false},
     /* crash    */ {0.32f, 0.0f, 0.20f, 0.0f, 0.0f, false},
@@ -219,7 +219,7 @@ struct master_bus {
 struct band {
     kick kick_drum;
     snare clap_drum{snare_patch{3, 1100.0f, 0.14f, 0.0f, 0.0f, 0xc1a9u, true}};
-    snare snare_drum{snare_patch{1, 1800.0f, 0.16f, 190.0f, 0.8f, 0x5a4eu, false}};
+    snare snare_drum{snare_patch{1, 1800.0f, 0.26f, 190.0f, 0.8f, 0x5a4eu, false, 0.7f}};
     cymbal closed_hat{0.025f, 7500.0f, true, 0x4a7u};
     cymbal open_hat{0.16f, 7000.0f, true, 0x09e4u};
     cymbal crash{1.1f, 4500.0f, true, 0xc4a5u, 1.6f};  // the crash rings higher

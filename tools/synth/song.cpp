@@ -59,9 +59,9 @@ struct fill {
 const fill fill_last_beat = {four_floor, backbeat, "............xoxx"};                   // snare 16ths on the last beat
 const fill fill_pickup = {"x...x...x...x.x.", backbeat, "..............XX"};             // a kick and the snare push into the next bar
 const fill fill_claps = {four_floor, "....x.......x.xx", "..............XX"};            // claps and snare tumble at the end
-const fill fill_to_gap = {"x...x...x.......", "....x...........", "........xxxx...."};  // the snare takes over, then nothing
-const fill fill_stutter = {"x...x..xx...x...", "....x.......x..x", "..........x.x.xx"};  // syncopated
-const fill fill_big = {"x...x...x...x.x.", "....x.......x...", "........x.xxxxxx"};      // into the next section
+const fill fill_to_gap = {"x...x...x.......", "....x...........", "........oxox...."};  // the snare takes over, then nothing
+const fill fill_stutter = {"x...x..xx...x...", "....x.......x..x", "..........o.x.xx"};  // syncopated
+const fill fill_big = {"x...x...x...x.x.", "....x.......x...", "........o.oxoxxx"};      // into the next section
 
 const char* const drone_bar = "r---------------";
 const char* const bass_offbeat = "..r-..r-..r-..r-";
@@ -112,10 +112,10 @@ const lane lanes[] = {
     {hat, 8, 12, hats_off, 0.35f, 0.5f},
     {hat, 12, 15, hats_16, 0.35f, 0.55f},
     {clap, 12, 14, backbeat, 0.6f, 0.75f},
-    {snare, 12, 13, roll_4, 0.1f, 0.12f},
-    {snare, 13, 14, roll_8, 0.12f, 0.15f},
-    {snare, 14, 15, roll_16, 0.15f, 0.18f},
-    {snare, 15, 16, roll_16, 0.14f, 0.2f},
+    {snare, 12, 13, roll_4, 0.08f, 0.1f},
+    {snare, 13, 14, roll_8, 0.1f, 0.13f},
+    {snare, 14, 15, roll_16, 0.13f, 0.15f},
+    {snare, 15, 16, roll_16, 0.12f, 0.17f},
     {arp, 8, 16, arp_wave, 0.5f, 0.85f},
     {pad, 8, 16, pad_bar, 0.6f, 0.6f},
     {riser, 12, 16, held(64), 0.65f, 0.65f},
@@ -144,8 +144,8 @@ const lane lanes[] = {
     {hat, 36, 38, hats_off, 0.15f, 0.3f},
     {hat, 38, 39, hats_16, 0.3f, 0.45f},
     {kick, 38, 39, four_floor, 0.6f, 0.8f},
-    {snare, 38, 39, roll_8, 0.08f, 0.14f},
-    {snare, 39, 40, roll_16, 0.14f, 0.25f},
+    {snare, 38, 39, roll_8, 0.07f, 0.12f},
+    {snare, 39, 40, roll_16, 0.12f, 0.21f},
     {riser, 36, 40, held(64), 0.8f, 0.8f},
 
     // climax: everything, a crash every four bars, a counter-melody that
@@ -179,7 +179,7 @@ const lane lanes[] = {
     {bass, 56, 60, bass_offbeat, 0.8f, 0.7f},
     {pad, 56, 62, pad_bar, 0.8f, 0.7f},
     {arp, 56, 62, arp_wave, 0.6f, 0.35f},
-    {snare, 61, 62, outro_roll, 0.1f, 0.25f},
+    {snare, 61, 62, outro_roll, 0.08f, 0.21f},
     // The final hit's boom is the drone itself, falling an octave onto the
     // low A: an impact beside it would ring on the same 55 Hz and cancel.
     {kick, 62, 63, once, 1.0f, 1.0f},
@@ -249,7 +249,7 @@ const std::vector<std::string> climax_hook = {
     "C6/3 A5/3 C6/2 F6/6 E6/2",   // F
     "D6/3 B5/3 D6/2 G6/6 F6/2",   // G
     "E6/3 B5/3 G5/2 B5/4 E6/4",   // Em
-    "A5/6 C6/4 E6/3 A6/3",        // Am
+    "A5/6 C6/4 E6/4 r/2",         // Am: the fill has the last 8th
 };
 const std::vector<std::string> climax_top = {
     "F6/4 E6/2 C6/2 A5/3 C6/3 F6/2",   // F
@@ -333,7 +333,7 @@ const keyframe bass_cutoff_keys[] = {
 };
 // The climax rides above the rest, and its second half a step higher.
 const keyframe master_gain_keys[] = {
-    {0, 1.0f}, {40, 1.0f}, {40, 1.06f}, {48, 1.06f}, {48, 1.25f}, {56, 1.25f}, {57, 1.0f}, {63, 1.0f}, {t_silent / bar_seconds, 0.0f},
+    {0, 1.0f}, {40, 1.0f}, {40, 1.06f}, {48, 1.06f}, {48, 1.3f}, {56, 1.3f}, {57, 1.0f}, {63, 1.0f}, {t_silent / bar_seconds, 0.0f},
 };
 const keyframe width_keys[] = {
     {0, 1.0f}, {16, 1.0f}, {16, 1.35f}, {32, 1.35f}, {32, 1.0f}, {40, 1.0f}, {40, 1.45f}, {56, 1.45f}, {60, 1.0f},
@@ -505,8 +505,9 @@ void expand_phrase(const phrase& ph, const std::vector<chord>& chords, std::vect
         if (ph.second == second_line::none) continue;
         note h = n;
         h.track = harmony;
-        h.pitch = ph.second == second_line::octave_above ? n.pitch + 12 : chord_tone_below(chords[n.step / steps_per_bar], n.pitch);
-        h.velocity *= 0.9f;
+        const bool octave = ph.second == second_line::octave_above;
+        h.pitch = octave ? n.pitch + 12 : chord_tone_below(chords[n.step / steps_per_bar], n.pitch);
+        h.velocity *= octave ? 0.7f : 0.9f;  // an octave up sits over the lead, not beside it
         out.push_back(h);
     }
 }
