@@ -96,12 +96,11 @@ struct lane {
 // ---------------------------------------------------------------------------
 const lane lanes[] = {
     // intro: the pad opens, a soft arp and a shaker from bar 2 give it some
-    // air, the drone joins halfway
+    // air, the drone joins halfway, a riser leads into the beat
     {pad, 0, 8, pad_bar, 0.5f, 0.6f},
     {arp, 2, 8, arp_soft, 0.3f, 0.5f},
-    {hat, 2, 6, shaker, 0.5f, 0.6f},
+    {hat, 2, 8, shaker, 0.5f, 0.65f},
     {drone, 4, 8, drone_bar, 0.6f, 0.7f},
-    {hat, 6, 8, hats_off, 0.25f, 0.35f},
     {riser, 6, 8, held(32), 0.25f, 0.25f},
 
     // build-up: the beat arrives softly and grows, the arp filter sweeps
