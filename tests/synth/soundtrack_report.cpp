@@ -72,7 +72,7 @@ void balance(const measures::song_render& r) {
                 fixed(r.mastering_gain_db).c_str());
     std::printf("| track |");
     for (const song::section& s : song::sections) std::printf(" %s |", s.name);
-    std::printf(" L/R correlation in the drops |\n| --- |");
+    std::printf(" own L/R correlation (theme, climax) |\n| --- |");
     for (size_t s = 0; s < std::size(song::sections); ++s) std::printf(" --- |");
     std::printf(" --- |\n");
     const size_t theme = 2, climax = 4;
