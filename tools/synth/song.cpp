@@ -127,7 +127,8 @@ const lane lanes[] = {
     {kick, 16, 32, four_floor, 1.0f, 1.0f},
     {clap, 16, 32, backbeat, 0.8f, 0.8f},
     {hat, 16, 32, hats_groove, 0.5f, 0.5f},
-    {open_hat, 16, 32, open_off, 0.4f, 0.4f},
+    {open_hat, 16, 24, open_off, 0.4f, 0.4f},
+    {open_hat, 24, 32, open_off, 0.45f, 0.55f},
     {bass, 16, 32, bass_roll, 0.85f, 0.85f},
     {pad, 16, 32, pad_bar, 0.8f, 0.8f},
     {arp, 16, 24, arp_wave, 0.55f, 0.55f},
@@ -321,7 +322,7 @@ const phrase phrases[] = {
 // side signal's gain.
 // ---------------------------------------------------------------------------
 const keyframe pad_cutoff_keys[] = {
-    {0, 400},    {8, 2000},  {14, 2500}, {16, 600}, {16, 2400}, {32, 2400}, {32, 2500},
+    {0, 400},    {8, 2000},  {14, 2500}, {16, 600}, {16, 2200}, {24, 2200}, {32, 3400}, {32, 2500},
     {36, 700},   {40, 700},  {40, 9000}, {56, 9000}, {60, 3000}, {64, 500},
 };
 const keyframe arp_cutoff_keys[] = {
