@@ -69,7 +69,8 @@ static float stretch_ms_at(const t_pace *pace, int step)
 static t_cost cost_of(const t_pace *pace, t_frame_times times)
 {
     float scale = pace_scale(pace);
-    // At full scale a copy onto the screen (past bars) is there at every scale.
+    // At full scale a stretch is only the copy between bars, paid at every
+    // scale: it counts with the rest.
     float rest_ms = times.frame_ms - times.draw_ms - (pace->step > 0 ? times.stretch_ms : 0.0f);
     t_cost cost;
     cost.full_draw_ms = times.draw_ms / (scale * scale);
