@@ -15,7 +15,8 @@ report_value() {
 
 # stats_show NAME: tessary-stats in the directory NAME (the real picture
 # unless the caller wrote another), ended with Escape after its picture has
-# been up for three seconds.
+# been up for three seconds: the scale is judged a second at a time, so it
+# has had its chances to move.
 stats_show() {
     local dir=$WORK/$1
     make_music "$dir/music.wav" 1
