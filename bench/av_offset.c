@@ -7,7 +7,8 @@
 //
 // Prints "av_ms A early_gap_ms G slip_ms S checked_s C mismatch M": A is the
 // figure (positive: sound late), G and S are playback gaps found before the
-// first loud passage and between it and the end of the recording.
+// first loud passage and between it and the end of the recording (S is
+// negative where the recorder lost pieces of what the sink played).
 #include <math.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -151,7 +152,8 @@ int main(int argc, char **argv)
         die("the recording does not match the music where it gets loud");
 
     // ...and gaps in playback that push the rest later show up as a larger
-    // lag near the end of the recording: the first lag that matches there.
+    // lag near the end of the recording, pieces a starved recorder lost as a
+    // smaller one: the lag nearest the first that matches there.
     long covered = recorded_count - lag < music_count ? recorded_count - lag : music_count;
     long check_at = covered - (long)RATE / 2;
     while (check_at > music_loud && mean_level(music, check_at) < LOUD / 4)
@@ -160,11 +162,14 @@ int main(int argc, char **argv)
         die("the recording holds too little of the music to check for gaps");
     long end_lag = -1;
     double end_level = mean_level(music, check_at);
-    for (long l = lag - 16; l <= lag + (long)RATE && end_lag < 0; l++)
-        if (matches(mismatch(music, recorded, recorded_count, check_at, l), end_level))
-            end_lag = l;
+    for (long d = 0; d <= (long)RATE && end_lag < 0; d++) {
+        if (matches(mismatch(music, recorded, recorded_count, check_at, lag + d), end_level))
+            end_lag = lag + d;
+        else if (lag - d >= 0 && matches(mismatch(music, recorded, recorded_count, check_at, lag - d), end_level))
+            end_lag = lag - d;
+    }
     if (end_lag < 0)
-        die("the music is lost later in the recording (a gap of over 1 s, or other sound)");
+        die("the music is lost later in the recording (a gap of over 1 s either way, or other sound)");
 
     double first_ns = start_ns + (double)first_lag * 1e9 / RATE;
     printf("av_ms %.2f early_gap_ms %.2f slip_ms %.2f checked_s %.2f mismatch %.2f\n",

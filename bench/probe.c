@@ -408,6 +408,21 @@ void glDrawArrays(GLenum mode, GLint first, GLsizei count)
     IN_GL(real_glDrawArrays(mode, first, count));
 }
 
+// Below full scale, and on a software renderer, the loop also finishes each
+// frame and stretches it onto the screen.
+void glFinish(void)
+{
+    REAL(glFinish);
+    IN_GL(real_glFinish());
+}
+
+void glBlitFramebuffer(GLint src_x0, GLint src_y0, GLint src_x1, GLint src_y1, GLint dst_x0, GLint dst_y0,
+                       GLint dst_x1, GLint dst_y1, GLbitfield mask, GLenum filter)
+{
+    REAL(glBlitFramebuffer);
+    IN_GL(real_glBlitFramebuffer(src_x0, src_y0, src_x1, src_y1, dst_x0, dst_y0, dst_x1, dst_y1, mask, filter));
+}
+
 static uint64_t allocs_so_far(void)
 {
     return __atomic_load_n(&allocs_main, __ATOMIC_RELAXED) + __atomic_load_n(&allocs_other, __ATOMIC_RELAXED);

@@ -1,8 +1,10 @@
 // Where the picture goes in the drawable the window really got. Desktops
 // don't always grant the 1920x1080 mode: the picture then follows the
 // drawable's size, and where its shape isn't 16:9 the picture is centred
-// with black bars, drawn first into a framebuffer of its own so that
-// gl_FragCoord still starts at the picture's corner.
+// with black bars. The picture may also be drawn at a lower scale, to keep
+// the frame rate, and stretched onto the screen. With bars or a lower scale
+// it is drawn first into a framebuffer of its own, so that gl_FragCoord
+// still starts at the picture's corner and `u_res` is the size drawn.
 #pragma once
 
 #include <SDL.h>
@@ -20,7 +22,9 @@ struct t_screen {
     int shape_width, shape_height;        // the picture's own shape: the size it was made for
     int drawable_width, drawable_height;  // the drawable the picture was last fitted to
     t_rect picture;                       // where the picture sits in it
-    GLuint fbo, colour;                   // the picture's own framebuffer, while it has bars
+    float scale;                          // of the picture's size, the size it is drawn at:
+    int drawn_width, drawn_height;        // the viewport and the resolution uniform
+    GLuint fbo, colour;                   // the picture's own framebuffer, while it needs one
 };
 
 // A picture of the given size filling a drawable of the same size, as the
@@ -31,8 +35,13 @@ t_screen screen_for_picture(int width, int height);
 // viewport and the resolution uniform `rloc` follow it. Cheap when nothing changed.
 void follow_drawable(t_screen *screen, SDL_Window *window, GLint rloc);
 
+// Draws the picture at `scale` of its place on the screen from the next
+// frame on; `rloc` follows the size drawn.
+void set_picture_scale(t_screen *screen, float scale, GLint rloc);
+
 // Makes the picture's framebuffer the target of the frame's clear and draw.
 void begin_picture(const t_screen *screen);
 
-// Puts a picture with bars onto the window, the bars black.
+// Puts a picture drawn in its own framebuffer onto the window, stretched
+// with linear filtering where it was drawn smaller, the bars black.
 void end_picture(const t_screen *screen);

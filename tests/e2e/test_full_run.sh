@@ -61,10 +61,20 @@ heard_as() {
     echo "  recording at $1 s is music at $found (want $2)"
     awk -v f="${found% *}" -v c="${found#* }" -v want="$2" 'BEGIN { d = f - want; if (d < 0) d = -d; exit !(c > 0.9 && d <= 0.02) }'
 }
-check "the sink heard the music's first second" \
-    heard_as "$(awk -v t="$heard_start" 'BEGIN { print t + 0.5 }')" "$(awk -v t="$music_start" 'BEGIN { print t + 0.5 }')"
-check "and its last" \
-    heard_as "$(awk -v t="$heard_end" 'BEGIN { print t - 1.0 }')" "$(awk -v t="$music_end" 'BEGIN { print t - 1.0 }')"
+# heard_one_of REC_ANCHOR MUSIC_ANCHOR OFFSET...: one of the quarter seconds
+# at ANCHOR + OFFSET is heard as the music there. A starved cycle inside one
+# quarter shifts part of it, so each end gets three tries, all at its own end.
+heard_one_of() {
+    local rec=$1 music=$2 offset
+    shift 2
+    for offset in "$@"; do
+        heard_as "$(awk -v t="$rec" -v o="$offset" 'BEGIN { print t + o }')" \
+            "$(awk -v t="$music" -v o="$offset" 'BEGIN { print t + o }')" && return 0
+    done
+    return 1
+}
+check "the sink heard the music's first second" heard_one_of "$heard_start" "$music_start" 0.25 0.5 0.75
+check "and its last" heard_one_of "$heard_end" "$music_end" -1.0 -0.75 -0.5
 rms=$(sox "$WORK/recording.wav" -n stat 2>&1 | awk '/RMS +amplitude/ { print $3 }')
 check "the recording is not silent (RMS $rms)" awk -v r="$rms" 'BEGIN { exit !(r > 0.01) }'
 finish

@@ -149,9 +149,9 @@ std::vector<float> channel(const wav& w, int ch) {
 click worst_click(const std::vector<float>& x, double rate) {
     const size_t n = x.size();
     const long half = static_cast<long>(0.005 * rate);
-    const double floor = 3.0 / 32768.0;  // a few LSB: dither alone never counts
+    const double floor = 6.0 / 32768.0;  // a few LSB: dither alone never counts
     std::vector<double> hp(n, 0.0), energy(n + 1, 0.0);
-    for (size_t i = 2; i < n; ++i) hp[i] = static_cast<double>(x[i]) - 2.0 * x[i - 1] + x[i - 2];
+    for (size_t i = 3; i < n; ++i) hp[i] = static_cast<double>(x[i]) - 3.0 * x[i - 1] + 3.0 * x[i - 2] - x[i - 3];
     for (size_t i = 0; i < n; ++i) energy[i + 1] = energy[i] + hp[i] * hp[i];
     auto sum = [&](long from, long to) {  // hp^2 over [from, to)
         from = std::clamp<long>(from, 0, static_cast<long>(n));
@@ -159,11 +159,11 @@ click worst_click(const std::vector<float>& x, double rate) {
         return to > from ? energy[to] - energy[from] : 0.0;
     };
     click worst{0, 0.0};
-    for (long i = 2; i < static_cast<long>(n); ++i) {
+    for (long i = 3; i < static_cast<long>(n); ++i) {
         // A note onset has sound after it, a decay has sound before it; a
         // click stands out from both sides.
-        const double before = std::sqrt(sum(i - half, i - 2) / static_cast<double>(half - 2));
-        const double after = std::sqrt(sum(i + 3, i + half + 1) / static_cast<double>(half - 2));
+        const double before = std::sqrt(sum(i - half, i - 3) / static_cast<double>(half - 3));
+        const double after = std::sqrt(sum(i + 4, i + half + 1) / static_cast<double>(half - 3));
         const double score = std::fabs(hp[i]) / (std::max(before, after) + floor);
         if (score > worst.score) worst = {static_cast<size_t>(i), score};
     }
@@ -220,13 +220,15 @@ double loudness_range(const std::vector<int16_t>& interleaved, int rate) {
     return lra;
 }
 
-std::vector<float> lowpass(const std::vector<float>& x, double rate, double cutoff_hz) {
-    // Bilinear-transformed sections with the Butterworth Qs of a fourth order.
+namespace {
+
+// Bilinear-transformed sections with the Butterworth Qs of a fourth order.
+std::vector<float> butterworth(const std::vector<float>& x, double rate, double cutoff_hz, bool high) {
     std::vector<double> y(x.begin(), x.end());
     for (double q : {0.54119610, 1.30656296}) {
         const double w = 2.0 * M_PI * cutoff_hz / rate, alpha = std::sin(w) / (2.0 * q), cw = std::cos(w);
         const double a0 = 1.0 + alpha;
-        const double b0 = (1.0 - cw) / 2.0 / a0, b1 = (1.0 - cw) / a0, b2 = b0;
+        const double b0 = (high ? 1.0 + cw : 1.0 - cw) / 2.0 / a0, b1 = (high ? -(1.0 + cw) : 1.0 - cw) / a0, b2 = b0;
         const double a1 = -2.0 * cw / a0, a2 = (1.0 - alpha) / a0;
         double x1 = 0.0, x2 = 0.0, y1 = 0.0, y2 = 0.0;
         for (double& v : y) {
@@ -238,22 +240,78 @@ std::vector<float> lowpass(const std::vector<float>& x, double rate, double cuto
     return std::vector<float>(y.begin(), y.end());
 }
 
-double energy_share_below(const std::vector<float>& x, double rate, double hz) {
-    const size_t n = 1 << 16;
-    std::vector<double> power(n / 2 + 1, 0.0);
-    std::vector<std::complex<double>> a(n);
-    for (size_t start = 0; start + n <= x.size(); start += n / 2) {
-        for (size_t i = 0; i < n; ++i)
-            a[i] = x[start + i] * 0.5 * (1.0 - std::cos(2.0 * M_PI * static_cast<double>(i) / static_cast<double>(n)));
+}  // namespace
+
+std::vector<float> lowpass(const std::vector<float>& x, double rate, double cutoff_hz) { return butterworth(x, rate, cutoff_hz, false); }
+
+std::vector<float> highpass(const std::vector<float>& x, double rate, double cutoff_hz) { return butterworth(x, rate, cutoff_hz, true); }
+
+std::vector<double> power_spectrum(const std::vector<float>& x, size_t size) {
+    std::vector<double> power(size / 2 + 1, 0.0);
+    std::vector<std::complex<double>> a(size);
+    for (size_t start = 0; start == 0 || start + size <= x.size(); start += size / 2) {
+        for (size_t i = 0; i < size; ++i) {
+            const double v = start + i < x.size() ? x[start + i] : 0.0;
+            a[i] = v * 0.5 * (1.0 - std::cos(2.0 * M_PI * static_cast<double>(i) / static_cast<double>(size)));
+        }
         fft(a);
         for (size_t k = 0; k < power.size(); ++k) power[k] += std::norm(a[k]);
     }
+    return power;
+}
+
+double energy_share_below(const std::vector<float>& x, double rate, double hz) {
+    const size_t n = 1 << 16;
+    const std::vector<double> power = power_spectrum(x, n);
     double below = 0.0, total = 0.0;
     for (size_t k = 1; k < power.size(); ++k) {  // DC is no sound
         total += power[k];
         if (static_cast<double>(k) * rate / static_cast<double>(n) < hz) below += power[k];
     }
     return total > 0.0 ? below / total : 0.0;
+}
+
+double spectral_centroid(const std::vector<float>& x, double rate) {
+    const size_t n = 4096;
+    const std::vector<double> power = power_spectrum(x, n);
+    double weighted = 0.0, total = 0.0;
+    for (size_t k = 1; k < power.size(); ++k) {
+        weighted += power[k] * static_cast<double>(k) * rate / static_cast<double>(n);
+        total += power[k];
+    }
+    return total > 0.0 ? weighted / total : 0.0;
+}
+
+std::vector<double> pitch_class_power(const std::vector<float>& x, double rate, double lo, double hi) {
+    size_t size = 0;
+    const std::vector<double> magnitude = spectrum(x, size);
+    std::vector<double> classes(12, 0.0);
+    for (size_t k = 1; k < magnitude.size(); ++k) {
+        const double hz = static_cast<double>(k) * rate / static_cast<double>(size);
+        if (hz < lo || hz > hi) continue;
+        const long note = std::lround(69.0 + 12.0 * std::log2(hz / 440.0));
+        classes[static_cast<size_t>((note % 12 + 12) % 12)] += magnitude[k] * magnitude[k];
+    }
+    return classes;
+}
+
+std::vector<double> band_levels_db(const std::vector<float>& x, double rate, int per_octave) {
+    size_t size = 0;
+    const std::vector<double> magnitude = spectrum(x, size);
+    std::vector<double> bands(static_cast<size_t>(per_octave * std::log2(16000.0 / 40.0)) + 1, 0.0);
+    for (size_t k = 1; k < magnitude.size(); ++k) {
+        const double hz = static_cast<double>(k) * rate / static_cast<double>(size);
+        const long b = std::lround(per_octave * std::log2(hz / 40.0));
+        if (b >= 0 && b < static_cast<long>(bands.size())) bands[static_cast<size_t>(b)] += magnitude[k] * magnitude[k];
+    }
+    for (double& v : bands) v = 10.0 * std::log10(v + 1e-12);
+    return bands;
+}
+
+double cosine(const std::vector<double>& a, const std::vector<double>& b) {
+    double ab = 0.0, aa = 0.0, bb = 0.0;
+    for (size_t i = 0; i < std::min(a.size(), b.size()); ++i) ab += a[i] * b[i], aa += a[i] * a[i], bb += b[i] * b[i];
+    return aa > 0.0 && bb > 0.0 ? ab / std::sqrt(aa * bb) : 0.0;
 }
 
 double correlation(const std::vector<float>& a, const std::vector<float>& b, size_t begin, size_t end) {

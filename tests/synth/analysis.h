@@ -59,12 +59,35 @@ double integrated_lufs(const std::vector<int16_t>& interleaved, int rate, double
 // EBU loudness range (LRA) of the whole of interleaved stereo, in LU.
 double loudness_range(const std::vector<int16_t>& interleaved, int rate);
 
-// Fourth-order Butterworth low-pass (two cascaded biquads), run forward.
+// Fourth-order Butterworth low-pass and high-pass (two cascaded biquads),
+// run forward.
 std::vector<float> lowpass(const std::vector<float>& x, double rate, double cutoff_hz);
+std::vector<float> highpass(const std::vector<float>& x, double rate, double cutoff_hz);
+
+// Welch power spectrum: Hann windows of `size` samples (a power of two), half
+// overlapping, summed; bin k is k * rate / size Hz. Shorter signals get one
+// zero-padded window.
+std::vector<double> power_spectrum(const std::vector<float>& x, size_t size);
 
 // Share of the signal's energy below `hz`, from a Welch power spectrum
-// (Hann windows of 2^16 samples, half overlapping).
+// (windows of 2^16 samples).
 double energy_share_below(const std::vector<float>& x, double rate, double hz);
+
+// Spectral centroid in Hz: the mean frequency of the Welch power spectrum
+// (windows of 4096 samples), weighted by power.
+double spectral_centroid(const std::vector<float>& x, double rate);
+
+// Power per pitch class (0 = C) between lo and hi Hz: each bin of the
+// spectrum counts for the equal-tempered note (A4 = 440 Hz) nearest to it.
+std::vector<double> pitch_class_power(const std::vector<float>& x, double rate, double lo, double hi);
+
+// The spectral envelope: the level in dB of bands `per_octave` to the octave
+// whose centres climb from 40 Hz to 16 kHz at most (octaves: 40 Hz to
+// 10 kHz, 9 bands), each reaching half a band either side of its centre.
+std::vector<double> band_levels_db(const std::vector<float>& x, double rate, int per_octave);
+
+// Cosine of the angle between two vectors; 0 when either is all zeros.
+double cosine(const std::vector<double>& a, const std::vector<double>& b);
 
 // Pearson correlation of a and b over [begin, end); 1 when either is silent.
 double correlation(const std::vector<float>& a, const std::vector<float>& b, size_t begin, size_t end);
@@ -76,8 +99,9 @@ struct click {
     size_t frame;
     double score;
 };
-// Scores each sample of one channel by how far its second difference (a
-// steep high-pass) stands out from the second differences in the 5 ms
+// Scores each sample of one channel by how far its third difference (a
+// steep high-pass: steep enough that a bright lead's harmonics stay well
+// under a step's edge) stands out from the third differences in the 5 ms
 // before it and in the 5 ms after it, whichever are louder (the sample's
 // neighbours left out). Isolated steps and spikes score high; noise, note
 // onsets and decays stay low. Returns the highest-scoring frame.

@@ -4,6 +4,7 @@
 #include "analysis.h"
 #include "dsp.h"
 #include "instruments.h"
+#include "measures.h"
 #include "render.h"
 #include "song.h"
 
@@ -118,6 +119,17 @@ TEST(Arrangement, DropsHaveFillsOrCrashesEveryEightBarsInFourPatterns) {
         EXPECT_LE(last - previous, 8) << "nothing happens in the last bars before " << last;
     }
     EXPECT_GE(shapes.size(), 4u) << "different fills in the drops";
+}
+
+TEST(Arrangement, LeadPushesAgainstTheBeatAndTheChordsMove) {
+    // At least 15 % of the lead's notes start on an odd 16th or tie over
+    // the beat; no one-bar rhythm fills more than 30 % of its bars; two of
+    // the theme's four passes leave plain Am F C G.
+    const measures::lead_rhythm r = measures::lead_rhythm_of(score());
+    ASSERT_GT(r.notes, 100);
+    EXPECT_GE(100 * r.syncopated, 15 * r.notes) << r.syncopated << " of " << r.notes << " lead notes push";
+    EXPECT_LE(100 * r.commonest_bars, 30 * r.bars) << "one rhythm fills " << r.commonest_bars << " of " << r.bars << " lead bars";
+    EXPECT_GE(measures::reharmonised_theme_passes(score()), 2) << "theme passes reharmonised";
 }
 
 TEST(Arrangement, ArpChangesAtLeastEverySixteenBars) {

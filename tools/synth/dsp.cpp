@@ -215,14 +215,15 @@ void compressor::process(float* l, float* r, int n, float* applied) {
     gain_ = gain;
 }
 
+ducker::ducker(float hold_s, float release_s)
+    : hold_samples_(static_cast<int>(hold_s * sr)), attack_(1.0f - smoothing_coef(0.0015f)), release_(smoothing_coef(release_s)) {}
+
 float ducker::next() {
-    static const float attack = 1.0f - smoothing_coef(0.0015f);
-    static const float release = smoothing_coef(0.09f);
     if (hold_ > 0) {
         --hold_;
-        env_ += (1.0f - env_) * attack;
+        env_ += (1.0f - env_) * attack_;
     } else {
-        env_ *= release;
+        env_ *= release_;
     }
     return env_;
 }

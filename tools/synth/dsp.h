@@ -254,14 +254,17 @@ private:
 };
 
 // Sidechain envelope driven by kick triggers: dips within a couple of
-// milliseconds, holds briefly, recovers over about a beat's third.
+// milliseconds, holds for `hold_s`, recovers with the time constant
+// `release_s`.
 class ducker {
 public:
-    void trigger() { hold_ = hold_samples; }
+    ducker(float hold_s, float release_s);
+    void trigger() { hold_ = hold_samples_; }
     float next();
 
 private:
-    static constexpr int hold_samples = sample_rate / 50;
+    int hold_samples_;
+    float attack_, release_;
     float env_ = 0.0f;
     int hold_ = 0;
 };

@@ -39,9 +39,9 @@ void kick::trigger(float velocity) {
 
 void kick::render(float* l, float* r, int n) {
     // A short body, so the bass has the low end from the second 16th on.
-    static const float fast = decay_coef(0.006f), slow = decay_coef(0.03f), body = decay_coef(0.13f),
+    static const float fast = decay_coef(0.006f), slow = decay_coef(0.03f), body = decay_coef(0.12f),
                        click = decay_coef(0.0025f);
-    static const int end = samples(0.3f), fade = samples(0.06f);
+    static const int end = samples(0.3f), fade = samples(0.1f);
     for (int i = 0; i < n; ++i) {
         float out = declick_.next();
         if (age_ >= 0) {
@@ -53,7 +53,7 @@ void kick::render(float* l, float* r, int n) {
             const float thump = soft_clip(1.3f * body_.next() * amp);
             const float tick = click_filter_.band(noise_.next()) * click_ * ramp(age_, 10);
             click_ *= click;
-            out += (thump + 0.5f * tick) * velocity_;
+            out += (thump + 0.9f * tick) * velocity_;
             if (++age_ >= end) age_ = -1;
         }
         last_ = out;
@@ -108,7 +108,8 @@ void snare::render(float* l, float* r, int n) {
             for (int side = 0; side < sides; ++side) {
                 const float x = noise_.next();
                 const float noise = 1.6f * band_[side].band(x) + 0.35f * air_[side].low(high_[side].high(x));
-                out[side] += (noise * env + tone) * velocity_;
+                const float hit = noise * env + tone;
+                out[side] += (patch_.drive > 0.0f ? soft_clip(hit * patch_.drive) / patch_.drive : hit) * velocity_;
             }
             if (++age_ >= end) age_ = -1;
         }
@@ -251,6 +252,8 @@ void synth_voice::start(int pitch, float velocity, int gate_samples) {
         sub_.set_phase(0.0);
         filter_l_.reset();
         filter_r_.reset();
+        steep_l_.reset();
+        steep_r_.reset();
         vibrato_phase_ = 0.0;
         filter_env_ = 0.0f;
         gain_ = velocity;
@@ -298,24 +301,37 @@ void synth_voice::render(float* l, float* r, int n, float cutoff_hz) {
     }
     const bool stereo = patch_.stereo_spread > 0.0f;
     if (patch_.filtered) {
-        const float cutoff = cutoff_hz * std::exp2(patch_.filter_env_octaves * filter_env_ * velocity_ +
-                                                   patch_.key_tracking * (pitch - 60.0f) / 12.0f);
+        const float cutoff = std::min(patch_.max_cutoff, cutoff_hz * std::exp2(patch_.filter_env_octaves * filter_env_ * velocity_ +
+                                                                               patch_.key_tracking * (pitch - 60.0f) / 12.0f));
         filter_l_.set(cutoff, patch_.filter_q);
         if (stereo) filter_r_.set(cutoff, patch_.filter_q);
+        if (patch_.steep) {
+            steep_l_.set(cutoff, 0.7071f);
+            if (stereo) steep_r_.set(cutoff, 0.7071f);
+        }
     }
 
     const float drive = 1.0f + patch_.drive;
     for (int i = 0; i < n; ++i) {
         float a = 0.0f, b = 0.0f;
         for (size_t k = 0; k < saws_.size(); ++k) {
-            float s = saws_[k].next();
-            if (!octave_saws_.empty()) s += patch_.octave_level * octave_saws_[k].next();
+            const float s = saws_[k].next();
             a += s * gain_l_[k];
             b += s * gain_r_[k];
+            if (!octave_saws_.empty()) {
+                // Each octave saw sits on the other side from its partner.
+                const float o = patch_.octave_level * octave_saws_[k].next();
+                a += o * gain_r_[k];
+                b += o * gain_l_[k];
+            }
         }
         if (patch_.filtered) {
             a = filter_l_.low(a);
             b = stereo ? filter_r_.low(b) : a;
+            if (patch_.steep) {
+                a = steep_l_.low(a);
+                b = stereo ? steep_r_.low(b) : a;
+            }
         }
         if (patch_.sub_level > 0.0f) {
             const float sub = sub_.next() * patch_.sub_level;

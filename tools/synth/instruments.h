@@ -52,6 +52,7 @@ struct snare_patch {
     float tone_level;
     uint32_t seed;
     bool stereo = false;  // each side its own noise: a clap in a room rather than a point
+    float drive = 0.0f;   // soft clip on the hit: rounds its first peak off, 0 = clean
 };
 
 // Band-passed noise bursts over a short pitched body: clap or snare.
@@ -124,12 +125,14 @@ private:
 struct synth_patch {
     int unison = 1;               // detuned saws per note
     float detune_cents = 0.0f;    // outermost saw offset
-    float stereo_spread = 0.0f;   // pan of the outermost saws
+    float stereo_spread = 0.0f;   // pan of the outermost saws (beyond 1, the outer ones sit hard left and right)
     float sub_level = 0.0f;       // sine an octave below
-    float octave_level = 0.0f;    // each saw doubled an octave up, at this level
+    float octave_level = 0.0f;    // each saw doubled an octave up, at this level, panned the other way
     float attack = 0.005f, decay = 0.3f, sustain = 0.7f, release = 0.1f;
     bool filtered = true;
     float filter_q = 0.707f;
+    bool steep = false;               // a second filter stage after the first: 24 dB an octave
+    float max_cutoff = 20000.0f;      // where the envelope and key tracking stop opening it
     float filter_env_octaves = 0.0f;  // cutoff lift at the note start
     float filter_decay = 0.2f;        // seconds to fall by 60 dB
     float key_tracking = 0.0f;        // 1: cutoff follows the note fully
@@ -159,7 +162,7 @@ private:
     std::vector<float> detune_ratio_, gain_l_, gain_r_;
     oscillator sub_{waveform::sine};
     adsr amp_;
-    svf filter_l_, filter_r_;
+    svf filter_l_, filter_r_, steep_l_, steep_r_;
     float pitch_ = 60.0f, target_pitch_ = 60.0f, velocity_ = 0.0f, gain_ = 0.0f;
     float filter_env_ = 0.0f;
     bool filter_attack_ = false;

@@ -60,7 +60,7 @@ void usage(std::FILE* to) {
 
 // One row per track, one column per section; "-" where a track is silent.
 template <typename F>
-void print_table(const char* unit, F value) {
+void print_table(const char* unit, int decimals, F value) {
     std::printf("%-9s", unit);
     for (const song::section& s : song::sections) std::printf(" %10.10s", s.name);
     std::printf("\n");
@@ -68,7 +68,7 @@ void print_table(const char* unit, F value) {
         std::printf("%-9s", song::track_name(t));
         for (size_t s = 0; s < std::size(song::sections); ++s) {
             const double v = value(t, s);
-            if (std::isfinite(v)) std::printf(" %10.1f", v);
+            if (std::isfinite(v)) std::printf(" %10.*f", decimals, v);
             else std::printf(" %10s", "-");
         }
         std::printf("\n");
@@ -76,12 +76,14 @@ void print_table(const char* unit, F value) {
 }
 
 void print_levels(const synth::track_levels& levels) {
-    print_table("dBFS", [&](int t, size_t s) {
+    print_table("dBFS", 1, [&](int t, size_t s) {
         const double ms = levels.sum_squares[t][s] / std::max(1L, levels.samples[s]);
         return ms > 1e-12 ? 10.0 * std::log10(ms) : -HUGE_VAL;
     });
     std::printf("\n");
-    print_table("LUFS", [&](int t, size_t s) { return levels.lufs[t][s]; });
+    print_table("LUFS", 1, [&](int t, size_t s) { return levels.lufs[t][s]; });
+    std::printf("\n");
+    print_table("L/R corr", 2, [&](int t, size_t s) { return levels.sum_ll[t][s] > 0.0 ? levels.correlation(t, s) : -HUGE_VAL; });
 }
 
 // Rewrites the timeline block of a shader in place; the shader keeps

@@ -25,25 +25,26 @@ struct channel {
     float reverb;  // send levels
     float delay;
     float duck;    // sidechain depth from the kick, 0 = none
+    bool tight;    // ducks on the short envelope (else on the pump)
 };
 const channel mixer[song::track_count] = {
-    /* kick     */ {0.82f, 0.0f, 0.02f, 0.0f, 0.0f},
-    /* clap     */ {1.50f, 0.0f, 0.30f, 0.0f, 0.0f},
-    /* snare    */ {0.60f, 0.1f, 0.25f, 0.0f, 0.0f},
-    /* hat      */ {0.85f, 0.3f, 0.06f, 0.0f, 0.0f},
-    /* open hat */ {0.48f, -0.3f, 0.10f, 0.0f, 0.0f},
-    /* crash    */ {0.32f, 0.0f, 0.20f, 0.0f, 0.0f},
-    /* ride     */ {0.30f, 0.25f, 0.15f, 0.0f, 0.0f},
-    /* riser    */ {0.18f, 0.0f, 0.30f, 0.0f, 0.0f},
-    /* impact   */ {0.60f, 0.0f, 0.15f, 0.0f, 0.0f},
-    /* bass     */ {0.60f, 0.0f, 0.00f, 0.0f, 0.5f},
-    /* drone    */ {0.16f, 0.0f, 0.05f, 0.0f, 0.0f},
-    /* pad      */ {0.155f, 0.0f, 0.35f, 0.0f, 0.65f},
-    /* arp      */ {0.49f, 0.0f, 0.25f, 0.35f, 0.35f},
-    /* sparkle  */ {0.90f, 0.0f, 0.30f, 0.45f, 0.3f},
-    /* lead     */ {0.36f, 0.0f, 0.22f, 0.28f, 0.12f},
-    /* harmony  */ {0.30f, -0.4f, 0.30f, 0.30f, 0.12f},
-    /* counter  */ {0.56f, 0.35f, 0.25f, 0.20f, 0.2f},
+    /* kick     */ {1.00f, 0.0f, 0.02f, 0.0f, 0.0f, false},
+    /* clap     */ {1.50f, 0.0f, 0.30f, 0.0f, 0.0f, false},
+    /* snare    */ {1.90f, 0.1f, 0.40f, 0.0f, 0.0f, false},
+    /* hat      */ {0.85f, 0.3f, 0.06f, 0.0f, 0.0f, false},
+    /* open hat */ {0.48f, -0.3f, 0.10f, 0.0f, 0.0f, false},
+    /* crash    */ {0.32f, 0.0f, 0.20f, 0.0f, 0.0f, false},
+    /* ride     */ {0.25f, 0.25f, 0.15f, 0.0f, 0.0f, false},
+    /* riser    */ {0.18f, 0.0f, 0.30f, 0.0f, 0.0f, false},
+    /* impact   */ {0.60f, 0.0f, 0.15f, 0.0f, 0.0f, false},
+    /* bass     */ {0.90f, 0.0f, 0.00f, 0.0f, 0.9f, true},
+    /* drone    */ {0.16f, 0.0f, 0.05f, 0.0f, 0.0f, false},
+    /* pad      */ {0.155f, 0.0f, 0.35f, 0.0f, 0.65f, false},
+    /* arp      */ {0.49f, 0.0f, 0.25f, 0.35f, 0.35f, false},
+    /* sparkle  */ {0.90f, 0.0f, 0.30f, 0.45f, 0.3f, false},
+    /* lead     */ {0.27f, 0.0f, 0.22f, 0.28f, 0.12f, false},
+    /* harmony  */ {0.30f, -0.4f, 0.30f, 0.30f, 0.12f, false},
+    /* counter  */ {0.56f, 0.35f, 0.25f, 0.20f, 0.2f, false},
 };
 constexpr float reverb_return = 1.0f;
 constexpr float delay_return = 0.55f;
@@ -82,7 +83,7 @@ synth_patch drone_patch() {
     p.unison = 2;
     p.detune_cents = 5.0f;
     p.sub_level = 1.0f;
-    p.attack = 0.2f, p.decay = 1.0f, p.sustain = 1.0f, p.release = 0.8f;
+    p.attack = 0.12f, p.decay = 1.0f, p.sustain = 1.0f, p.release = 0.8f;
     p.filter_q = 0.9f;
     p.key_tracking = 0.5f;
     p.glide = 0.12f;
@@ -115,14 +116,16 @@ synth_patch sparkle_patch() {
 synth_patch lead_patch(bool second_voice) {
     synth_patch p;
     p.unison = 7;
-    p.detune_cents = second_voice ? 22.0f : 28.0f;
-    p.stereo_spread = 0.9f;
-    p.octave_level = second_voice ? 0.0f : 0.45f;
+    p.detune_cents = second_voice ? 24.0f : 32.0f;
+    p.stereo_spread = 1.3f;
+    p.octave_level = second_voice ? 0.0f : 0.8f;
     p.attack = 0.004f, p.decay = 0.5f, p.sustain = 0.8f, p.release = 0.2f;
-    p.filter_q = 1.1f;
+    p.filter_q = 1.8f;
+    p.steep = true;
+    p.max_cutoff = 8000.0f;  // bright, not fizzy
     p.filter_env_octaves = 1.5f;
     p.filter_decay = 0.35f;
-    p.key_tracking = 0.6f;
+    p.key_tracking = 0.5f;
     p.glide = 0.05f;
     p.vibrato_cents = second_voice ? 8.0f : 14.0f;
     p.vibrato_delay = 0.25f;
@@ -143,10 +146,10 @@ synth_patch counter_patch() {
     return p;
 }
 
-constexpr float lead_cutoff = 3200.0f;
+constexpr float lead_cutoff = 4500.0f;
 constexpr float sparkle_cutoff = 2500.0f;
 constexpr float drone_cutoff = 350.0f;
-constexpr float counter_cutoff = 1500.0f;
+constexpr float counter_cutoff = 3500.0f;
 // Below this the side signal is taken out: the bass stays mono. Width is
 // added below `width_above_hz` only: wider cymbals just fizz.
 constexpr float mono_below_hz = 120.0f;
@@ -216,11 +219,11 @@ struct master_bus {
 struct band {
     kick kick_drum;
     snare clap_drum{snare_patch{3, 1100.0f, 0.14f, 0.0f, 0.0f, 0xc1a9u, true}};
-    snare snare_drum{snare_patch{1, 1800.0f, 0.10f, 190.0f, 0.5f, 0x5a4eu, false}};
+    snare snare_drum{snare_patch{1, 1800.0f, 0.26f, 190.0f, 0.8f, 0x5a4eu, false, 0.7f}};
     cymbal closed_hat{0.025f, 7500.0f, true, 0x4a7u};
     cymbal open_hat{0.16f, 7000.0f, true, 0x09e4u};
     cymbal crash{1.1f, 4500.0f, true, 0xc4a5u, 1.6f};  // the crash rings higher
-    cymbal ride_cymbal{0.45f, 5000.0f, true, 0x41deu, 2.4f};  // and the ride higher still, shorter
+    cymbal ride_cymbal{0.28f, 5000.0f, true, 0x41deu, 2.4f};  // and the ride higher still, shorter
     riser noise_riser;
     impact boom;
     poly_synth bass{bass_patch(), 1, 0xba55u};
@@ -232,7 +235,9 @@ struct band {
     poly_synth harmony{lead_patch(true), 1, 0x4a40u};
     poly_synth counter{counter_patch(), 3, 0xc0c0u};
     svf pad_filter_l, pad_filter_r;
-    ducker sidechain;
+    // The kick's sidechain: a slow pump for the pads and the lines, and a
+    // tight dip that gives the bass back the beat from the second 16th.
+    ducker pump{0.02f, 0.09f}, tight{0.01f, 0.035f};
     effects fx;
     std::vector<effects> stem_fx;  // one per stem, fed by its track's sends alone
 
@@ -242,7 +247,8 @@ struct band {
         switch (nt.track) {
         case song::kick:
             kick_drum.trigger(nt.velocity);
-            sidechain.trigger();
+            pump.trigger();
+            tight.trigger();
             break;
         case song::clap: clap_drum.trigger(nt.velocity); break;
         case song::snare: snare_drum.trigger(nt.velocity); break;
@@ -428,20 +434,23 @@ stereo_buffer render_score(const song::score& sc, const std::function<void(doubl
                                                               [](double b, const song::section& s) { return b < s.first_bar; }) -
                                              std::begin(song::sections)) - 1;
         // Faders, pans and sends, track by track over the block.
-        float duck[max_block];
-        for (int i = 0; i < n; ++i) duck[i] = players->sidechain.next();
+        float pump[max_block], tight[max_block];
+        for (int i = 0; i < n; ++i) pump[i] = players->pump.next(), tight[i] = players->tight.next();
         mix_bus.clear();
         for (bus& b : stem_bus) b.clear();
         for (int t = 0; t < song::track_count; ++t) {
             const channel& ch = mixer[t];
             for (int i = 0; i < n; ++i) {
-                const float g = ch.gain * (1.0f - ch.duck * duck[i]);
+                const float g = ch.gain * (1.0f - ch.duck * (ch.tight ? tight[i] : pump[i]));
                 const float a = block[t][0][i] * g * pan_l[t];
                 const float b = block[t][1][i] * g * pan_r[t];
                 mix_bus.add(i, a, b, ch);
                 if (stem_of[t] >= 0) stem_bus[stem_of[t]].add(i, a, b, ch);
                 if (levels) {
                     levels->sum_squares[t][section] += 0.5 * (a * a + b * b);
+                    levels->sum_ll[t][section] += a * a;
+                    levels->sum_rr[t][section] += b * b;
+                    levels->sum_lr[t][section] += a * b;
                     meters->add(t, section, a, b);
                 }
             }

@@ -4,6 +4,7 @@
 
 #include "song.h"
 
+#include <cmath>
 #include <functional>
 #include <iterator>
 #include <vector>
@@ -15,12 +16,19 @@ struct stereo_buffer {
 };
 
 // Each track's level after its fader (dry, before the sends and the bus) per
-// section, for balancing the mix: the mean square, and the integrated
-// loudness in LUFS (-inf where the track is silent).
+// section, for balancing the mix: the mean square, the integrated loudness
+// in LUFS (-inf where the track is silent), and how alike its two channels
+// are (their correlation, 1 where it is silent).
 struct track_levels {
     double sum_squares[song::track_count][std::size(song::sections)] = {};
     long samples[std::size(song::sections)] = {};
     double lufs[song::track_count][std::size(song::sections)] = {};
+    double sum_ll[song::track_count][std::size(song::sections)] = {}, sum_rr[song::track_count][std::size(song::sections)] = {},
+           sum_lr[song::track_count][std::size(song::sections)] = {};
+    double correlation(int track, size_t section) const {
+        const double norm = std::sqrt(sum_ll[track][section] * sum_rr[track][section]);
+        return norm > 0.0 ? sum_lr[track][section] / norm : 1.0;
+    }
 };
 
 // `progress` gets the fraction done now and then; `levels` may be null.

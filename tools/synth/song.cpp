@@ -28,7 +28,7 @@ const char* const chord_chart[] = {
 // ---------------------------------------------------------------------------
 // Patterns, one character per 16th, repeated over their lane.
 //   drums:   X accent, x hit, o ghost
-//   bass:    r root, o root an octave up, 5 fifth
+//   bass:    r root, o root an octave up, 5 fifth (the impact: r or 5)
 //   pad:     c the chord
 //   arp:     a digit picks a chord tone, counting up from the track's base
 //   any:     - holds the note before, . rest
@@ -46,6 +46,8 @@ const char* const roll_8 = "x.x.x.x.x.x.x.x.";
 const char* const roll_16 = "xxxxxxxxxxxxxxxx";
 const char* const outro_roll = "x...x...x.x.xx..";  // stops short of the final hit
 const char* const once = "X...............";
+const char* const boom_root = "r...............";   // an impact on the chord's root
+const char* const boom_fifth = "5...............";  // on its fifth: where the drone holds the root
 
 // Fills: the last bar of a phrase breaks the groove, a different way each
 // time, and the snare always has a say: it is what makes a fill heard.
@@ -55,11 +57,11 @@ struct fill {
     const char* snare;
 };
 const fill fill_last_beat = {four_floor, backbeat, "............xoxx"};                   // snare 16ths on the last beat
-const fill fill_pickup = {"x...x...x...x.x.", backbeat, "..............xx"};             // a kick and the snare push into the next bar
-const fill fill_claps = {four_floor, "....x.......x.xx", "..............xx"};            // claps and snare tumble at the end
-const fill fill_to_gap = {"x...x...x.......", "....x...........", "........xxxx...."};  // the snare takes over, then nothing
-const fill fill_stutter = {"x...x..xx...x...", "....x.......x..x", "..........o.x.o."};  // syncopated
-const fill fill_big = {"x...x...x...x.x.", "....x.......x...", "........x.xxxxxx"};      // into the next section
+const fill fill_pickup = {"x...x...x...x.x.", backbeat, "..............XX"};             // a kick and the snare push into the next bar
+const fill fill_claps = {four_floor, "....x.......x.xx", "..............XX"};            // claps and snare tumble at the end
+const fill fill_to_gap = {"x...x...x.......", "....x...........", "........oxox...."};  // the snare takes over, then nothing
+const fill fill_stutter = {"x...x..xx...x...", "....x.......x..x", "..........o.x.xx"};  // syncopated
+const fill fill_big = {"x...x...x...x.x.", "....x.......x...", "........o.oxoxxx"};      // into the next section
 
 const char* const drone_bar = "r---------------";
 const char* const bass_offbeat = "..r-..r-..r-..r-";
@@ -94,38 +96,39 @@ struct lane {
 // ---------------------------------------------------------------------------
 const lane lanes[] = {
     // intro: the pad opens, a soft arp and a shaker from bar 2 give it some
-    // air, the drone joins halfway
-    {pad, 0, 8, pad_bar, 0.6f, 0.7f},
+    // air, the drone joins halfway, a riser leads into the beat
+    {pad, 0, 8, pad_bar, 0.5f, 0.6f},
     {arp, 2, 8, arp_soft, 0.3f, 0.5f},
-    {hat, 2, 6, shaker, 0.25f, 0.35f},
-    {drone, 4, 8, drone_bar, 0.7f, 0.8f},
-    {hat, 6, 8, hats_off, 0.35f, 0.45f},
-    {riser, 6, 8, held(32), 0.3f, 0.3f},
+    {hat, 2, 8, shaker, 0.5f, 0.65f},
+    {drone, 4, 8, drone_bar, 0.6f, 0.7f},
+    {riser, 6, 8, held(32), 0.25f, 0.25f},
 
     // build-up: the beat arrives softly and grows, the arp filter sweeps
     // open, a snare roll rises from bar 12 into the drop
-    {crash, 8, 9, once, 0.5f, 0.5f},
-    {kick, 8, 15, four_floor, 0.55f, 0.9f},
-    {bass, 8, 15, bass_offbeat, 0.5f, 0.85f},
+    {crash, 8, 9, once, 0.4f, 0.4f},
+    {kick, 8, 15, four_floor, 0.45f, 0.9f},
+    {bass, 8, 15, bass_offbeat, 0.4f, 0.85f},
     {hat, 8, 12, hats_off, 0.35f, 0.5f},
     {hat, 12, 15, hats_16, 0.35f, 0.55f},
     {clap, 12, 14, backbeat, 0.6f, 0.75f},
-    {snare, 12, 13, roll_4, 0.3f, 0.45f},
-    {snare, 13, 14, roll_8, 0.45f, 0.6f},
-    {snare, 14, 16, roll_16, 0.6f, 1.0f},
+    {snare, 12, 13, roll_4, 0.08f, 0.1f},
+    {snare, 13, 14, roll_8, 0.1f, 0.13f},
+    {snare, 14, 15, roll_16, 0.13f, 0.15f},
+    {snare, 15, 16, roll_16, 0.12f, 0.17f},
     {arp, 8, 16, arp_wave, 0.5f, 0.85f},
     {pad, 8, 16, pad_bar, 0.6f, 0.6f},
-    {riser, 12, 16, held(64), 0.8f, 0.8f},
+    {riser, 12, 16, held(64), 0.65f, 0.65f},
 
     // main theme: full beat, rolling bass, the hook; a fill closes every
     // four bars
     {crash, 16, 17, once, 1.0f, 1.0f},
-    {impact, 16, 17, once, 1.0f, 1.0f},
+    {impact, 16, 17, boom_root, 1.0f, 1.0f},
     {crash, 24, 25, once, 0.8f, 0.8f},
     {kick, 16, 32, four_floor, 1.0f, 1.0f},
     {clap, 16, 32, backbeat, 0.8f, 0.8f},
-    {hat, 16, 32, hats_groove, 0.6f, 0.6f},
-    {open_hat, 16, 32, open_off, 0.5f, 0.5f},
+    {hat, 16, 32, hats_groove, 0.5f, 0.5f},
+    {open_hat, 16, 24, open_off, 0.4f, 0.4f},
+    {open_hat, 24, 32, open_off, 0.45f, 0.55f},
     {bass, 16, 32, bass_roll, 0.85f, 0.85f},
     {pad, 16, 32, pad_bar, 0.8f, 0.8f},
     {arp, 16, 24, arp_wave, 0.55f, 0.55f},
@@ -134,15 +137,15 @@ const lane lanes[] = {
     // breakdown: drums out, a held drone and a slow arp, the melody returns
     // softly, then a roll into the silent beat before the climax
     {crash, 32, 33, once, 0.6f, 0.6f},
-    {impact, 32, 33, once, 0.5f, 0.5f},
+    {impact, 32, 33, boom_fifth, 0.5f, 0.5f},
     {pad, 32, 40, pad_bar, 0.75f, 0.75f},
     {drone, 32, 38, drone_bar, 0.8f, 0.8f},  // it leaves the low end to the returning kick
     {arp, 32, 40, arp_slow, 0.5f, 0.7f},
     {hat, 36, 38, hats_off, 0.15f, 0.3f},
     {hat, 38, 39, hats_16, 0.3f, 0.45f},
     {kick, 38, 39, four_floor, 0.6f, 0.8f},
-    {snare, 38, 39, roll_8, 0.25f, 0.45f},
-    {snare, 39, 40, roll_16, 0.45f, 0.75f},
+    {snare, 38, 39, roll_8, 0.07f, 0.12f},
+    {snare, 39, 40, roll_16, 0.12f, 0.21f},
     {riser, 36, 40, held(64), 0.8f, 0.8f},
 
     // climax: everything, a crash every four bars, a counter-melody that
@@ -150,16 +153,17 @@ const lane lanes[] = {
     // the end of bar 47 the second half lifts: the lead doubled an octave
     // up, a ride, the sparkle and a bass that leans on the octave
     {crash, 40, 41, once, 1.0f, 1.0f},
-    {impact, 40, 41, once, 1.0f, 1.0f},
+    {impact, 40, 41, boom_root, 1.0f, 1.0f},
     {crash, 44, 45, once, 0.85f, 0.85f},
     {crash, 48, 49, once, 1.0f, 1.0f},
-    {impact, 48, 49, once, 1.0f, 1.0f},
+    {impact, 48, 49, boom_root, 1.0f, 1.0f},
     {crash, 52, 53, once, 0.9f, 0.9f},
     {kick, 40, 56, four_floor, 1.0f, 1.0f},
     {clap, 40, 56, backbeat, 0.9f, 0.9f},
     {hat, 40, 56, hats_16, 0.5f, 0.55f},
     {open_hat, 40, 56, open_off, 0.6f, 0.6f},
-    {ride, 48, 56, ride_8, 0.8f, 0.9f},
+    {ride, 40, 48, ride_8, 0.75f, 0.75f},
+    {ride, 48, 56, ride_8, 0.9f, 0.9f},
     {bass, 40, 48, bass_roll_high, 0.95f, 0.95f},
     {bass, 48, 56, bass_gallop, 1.0f, 1.0f},
     {pad, 40, 56, pad_bar, 0.9f, 0.9f},
@@ -175,7 +179,7 @@ const lane lanes[] = {
     {bass, 56, 60, bass_offbeat, 0.8f, 0.7f},
     {pad, 56, 62, pad_bar, 0.8f, 0.7f},
     {arp, 56, 62, arp_wave, 0.6f, 0.35f},
-    {snare, 61, 62, outro_roll, 0.3f, 0.8f},
+    {snare, 61, 62, outro_roll, 0.08f, 0.21f},
     // The final hit's boom is the drone itself, falling an octave onto the
     // low A: an impact beside it would ring on the same 55 Hz and cancel.
     {kick, 62, 63, once, 1.0f, 1.0f},
@@ -245,7 +249,7 @@ const std::vector<std::string> climax_hook = {
     "C6/3 A5/3 C6/2 F6/6 E6/2",   // F
     "D6/3 B5/3 D6/2 G6/6 F6/2",   // G
     "E6/3 B5/3 G5/2 B5/4 E6/4",   // Em
-    "A5/6 C6/4 E6/3 A6/3",        // Am
+    "A5/6 C6/4 E6/4 r/2",         // Am: the fill has the last 8th
 };
 const std::vector<std::string> climax_top = {
     "F6/4 E6/2 C6/2 A5/3 C6/3 F6/2",   // F
@@ -318,18 +322,18 @@ const phrase phrases[] = {
 // side signal's gain.
 // ---------------------------------------------------------------------------
 const keyframe pad_cutoff_keys[] = {
-    {0, 400},    {8, 2000},  {14, 2500}, {16, 600}, {16, 5000}, {32, 5000}, {32, 2500},
-    {36, 700},   {40, 700},  {40, 7000}, {56, 7000}, {60, 3000}, {64, 500},
+    {0, 400},    {8, 2000},  {14, 2500}, {16, 600}, {16, 2200}, {24, 2200}, {32, 3400}, {32, 2500},
+    {36, 700},   {40, 700},  {40, 9000}, {56, 9000}, {60, 3000}, {64, 500},
 };
 const keyframe arp_cutoff_keys[] = {
-    {0, 900}, {8, 700}, {15.75, 4500}, {16, 2500}, {32, 2500}, {40, 3500}, {56, 3500}, {62, 500},
+    {0, 1500}, {8, 700}, {15.75, 4500}, {16, 1800}, {32, 1800}, {40, 6000}, {56, 6000}, {62, 500},
 };
 const keyframe bass_cutoff_keys[] = {
     {0, 150}, {8, 220}, {15, 700}, {16, 700}, {16, 500}, {32, 500}, {32, 220}, {40, 220}, {40, 600}, {48, 600}, {48, 800}, {56, 800}, {60, 500}, {62, 400},
 };
 // The climax rides above the rest, and its second half a step higher.
 const keyframe master_gain_keys[] = {
-    {0, 1.0f}, {40, 1.0f}, {40, 1.08f}, {48, 1.08f}, {48, 1.22f}, {56, 1.22f}, {57, 1.0f}, {63, 1.0f}, {t_silent / bar_seconds, 0.0f},
+    {0, 1.0f}, {40, 1.0f}, {40, 1.06f}, {48, 1.06f}, {48, 1.3f}, {56, 1.3f}, {57, 1.0f}, {63, 1.0f}, {t_silent / bar_seconds, 0.0f},
 };
 const keyframe width_keys[] = {
     {0, 1.0f}, {16, 1.0f}, {16, 1.35f}, {32, 1.35f}, {32, 1.0f}, {40, 1.0f}, {40, 1.45f}, {56, 1.45f}, {60, 1.0f},
@@ -452,9 +456,9 @@ void expand_lane(const lane& ln, const std::vector<chord>& chords, std::vector<n
         }
         case riser: out.push_back(n); break;
         case impact:
-            // The boom rings on the chord's root, low: E1 to D#2.
-            n.pitch = place(ch.root, impact_floor);
-            n.velocity *= accent(c);
+            // The boom rings low, E1 to D#2.
+            if (c != 'r' && c != '5') throw std::runtime_error(std::string("unknown impact step '") + c + "'");
+            n.pitch = place((ch.root + (c == '5' ? 7 : 0)) % 12, impact_floor);
             out.push_back(n);
             break;
         default:
@@ -501,8 +505,9 @@ void expand_phrase(const phrase& ph, const std::vector<chord>& chords, std::vect
         if (ph.second == second_line::none) continue;
         note h = n;
         h.track = harmony;
-        h.pitch = ph.second == second_line::octave_above ? n.pitch + 12 : chord_tone_below(chords[n.step / steps_per_bar], n.pitch);
-        h.velocity *= 0.9f;
+        const bool octave = ph.second == second_line::octave_above;
+        h.pitch = octave ? n.pitch + 12 : chord_tone_below(chords[n.step / steps_per_bar], n.pitch);
+        h.velocity *= octave ? 0.7f : 0.9f;  // an octave up sits over the lead, not beside it
         out.push_back(h);
     }
 }
@@ -524,7 +529,7 @@ void apply_fill(int bar, const fill& f, std::vector<note>& notes) {
         if (std::strlen(pattern) != steps_per_bar) throw std::runtime_error(std::string("a fill pattern is not a bar: ") + pattern);
         for (int step = 0; step < steps_per_bar; ++step) {
             if (pattern[step] == '.') continue;
-            const float swell = t == snare ? 0.6f + 0.4f * step / steps_per_bar : 1.0f;
+            const float swell = t == snare ? 0.8f + 0.2f * step / steps_per_bar : 1.0f;
             notes.push_back({t, bar * steps_per_bar + step, 1, 0, velocity[t] * swell * accent(pattern[step]) / accent('x'), 1.0f, false});
         }
     }
