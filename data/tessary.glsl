@@ -509,7 +509,7 @@ camera floor_camera(float t) {
         vec3 ro = vec3(0.4 * sway(local * 0.21), 1.8 + 0.2 * sway(local * 0.3), OUTRO_Z + 0.9 * local);
         vec3 ta = ro + vec3(-0.35, -0.06, 1.0);
         // the final hit: up over the tiled title, looking down on it
-        float crane = smoothstep(T_END - 2.0 * BAR - 0.2, T_END - BAR + 0.6, t);
+        float crane = smoothstep(T_END - 2.0 * BAR, T_END - 2.0 * BAR + 1.3, t);
         crane = crane * crane * (3.0 - 2.0 * crane);
         ro = mix(ro, vec3(TITLE_AT.x, 30.0, TITLE_AT.y - 12.0), crane);
         ta = mix(ta, vec3(TITLE_AT.x, 0.0, TITLE_AT.y - 0.5), crane);
