@@ -945,8 +945,8 @@ vec3 column_city(vec3 ro, vec3 rd, float t, float px, vec3 stars, int steps) {
 // A ringed planet tiled like a cube-mapped mosaic of flat facets, high in
 // the frame so the greetings below stay clear of it. The camera orbits it
 // from the day side round to the night, so planet and rings turn against
-// the stars and a violet nebula fixed to the sky. Planet and rings shade
-// each other. The rings light up when the lead returns, the glowing tiles
+// the stars and a violet dust lane, whose filaments stream along it all
+// the while: the breakdown's motion. Planet and rings shade each other. The rings light up when the lead returns, the glowing tiles
 // pulse with the kick when it rolls back in, and over the last bar the
 // camera pushes in towards the drop.
 const float PLANET_TILES = 7.0;    // tiles along each cube face
@@ -1032,14 +1032,22 @@ vec3 planet_surface(vec3 n, vec3 rd, float t, float px_r) {
 }
 
 vec3 mosaic_planet(vec3 ro, vec3 rd, float t, float px, vec3 stars) {
-    // backdrop: a violet nebula fixed to the sky, breathing once a bar, and stars
+    // backdrop: a lane of violet dust across the sky, breathing once a bar,
+    // and stars. Its filaments are broad and soft, so they can stream fast
+    // (which the camera and the planet cannot: their stars and tile edges
+    // would sparkle) and carry the section's motion.
     float local = t - T_BREAK;
-    // a lane of dust across the sky, its clouds drifting along it
     float across = dot(rd, vec3(0.32, 0.86, 0.4));
-    float cloud = 0.5 + 0.4 * wave(dot(rd, vec3(0.9, 0.1, -0.4)) * 2.3 + 1.0 * local) + 0.25 * wave(dot(rd, vec3(-0.3, 0.2, 0.9)) * 4.1 - 0.8 * local);
-    float breath = 0.75 + 0.25 * wave(local / BAR);
-    float lane = decay(abs(across + 0.1 * wave(rd.x * 0.8)) * 5.0) * cloud * breath;
-    vec3 back = NIGHT + INDIGO * 0.4 + (VIOLET * 0.9 + MAGENTA * 0.07) * lane;
+    // filaments of dust, warped by a slower swirl, stream along the lane,
+    // and finer wisps in front of them the other way
+    float swirl = wave(dot(rd, vec3(-0.3, 0.2, 0.9)) * 1.7 - 0.5 * local);
+    float fil = wave(dot(rd, vec3(0.9, 0.1, -0.4)) * 4.3 + 2.2 * local + 0.5 * swirl);
+    float wisp = 0.5 + 0.5 * wave(dot(rd, vec3(0.75, -0.3, 0.6)) * 7.3 - 1.9 * local - 0.6 * swirl);
+    wisp *= wisp;
+    float cloud = 0.55 + 0.45 * fil * (0.6 + 0.4 * wave(dot(rd, vec3(0.4, -0.6, 0.7)) * 2.9 - 0.7 * local));
+    float breath = 0.8 + 0.2 * wave(local / BAR);
+    float lane = decay(abs(across + 0.12 * swirl) * 3.0) * (cloud * cloud + 0.6 * wisp * wisp) * breath;
+    vec3 back = NIGHT + INDIGO * 0.4 + (VIOLET * 1.7 + MAGENTA * 0.13) * lane;
     back += stars;
     // the rings: a tilted disc through the planet's centre
     float ring_d = -dot(ro, PLANET_RING_N) / dot(rd, PLANET_RING_N);
