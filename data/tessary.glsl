@@ -946,9 +946,10 @@ vec3 column_city(vec3 ro, vec3 rd, float t, float px, vec3 stars, int steps) {
 // the frame so the greetings below stay clear of it. The camera orbits it
 // from the day side round to the night, so planet and rings turn against
 // the stars and a violet dust lane, whose filaments stream along it all
-// the while: the breakdown's motion. Planet and rings shade each other. The rings light up when the lead returns, the glowing tiles
-// pulse with the kick when it rolls back in, and over the last bar the
-// camera pushes in towards the drop.
+// the while: the breakdown's motion. Planet and rings shade each other.
+// The rings light up when the lead returns, the glowing tiles pulse with
+// the kick when it rolls back in, and over the last bar the camera pushes
+// in towards the drop.
 const float PLANET_TILES = 7.0;    // tiles along each cube face
 const float PLANET_RADIUS = 2.2;
 const vec3 PLANET_SUN = vec3(-0.848, 0.3, 0.436);    // unit vector to the light
