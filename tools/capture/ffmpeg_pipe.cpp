@@ -1,6 +1,7 @@
 #include "ffmpeg_pipe.h"
 
 #include "child_process.h"
+#include "stop_signal.h"
 
 #include <cerrno>
 #include <csignal>
@@ -131,13 +132,13 @@ bool ffmpeg_start(t_ffmpeg *ff, const std::string &program, const std::vector<st
     return true;
 }
 
-bool ffmpeg_write(t_ffmpeg *ff, const void *data, size_t size, volatile const int *stop, std::string *error)
+bool ffmpeg_write(t_ffmpeg *ff, const void *data, size_t size, std::string *error)
 {
     const char *p = (const char *)data;
     while (size > 0) {
         ssize_t n = write(ff->input, p, size);
         if (n < 0) {
-            if (errno == EINTR && !*stop)
+            if (errno == EINTR && !stop_signal_caught())
                 continue;
             if (errno != EINTR)
                 *error = std::string("ffmpeg stopped reading frames: ") + strerror(errno);

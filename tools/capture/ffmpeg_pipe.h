@@ -25,8 +25,8 @@ bool ffmpeg_start(t_ffmpeg *ff, const std::string &program, const std::vector<st
                   std::string *error);
 
 // Writes all of `size` bytes. Returns false when the child stopped reading or
-// when a signal interrupted the write and `*stop` is set.
-bool ffmpeg_write(t_ffmpeg *ff, const void *data, size_t size, volatile const int *stop, std::string *error);
+// when a stop signal interrupted the write.
+bool ffmpeg_write(t_ffmpeg *ff, const void *data, size_t size, std::string *error);
 
 // Closes the input and waits. Returns true when ffmpeg exited with status 0;
 // otherwise `*error` holds its exit status and what it printed.

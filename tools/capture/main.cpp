@@ -10,6 +10,7 @@
 #include "png_file.h"
 #include "scene.h"
 #include "shader_log.h"
+#include "stop_signal.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -31,23 +32,11 @@ enum t_exit {
     exit_interrupted = 130,
 };
 
-static volatile sig_atomic_t g_stop = 0;
-
-static void on_stop_signal(int)
-{
-    g_stop = 1;
-}
-
+// The demo's stop signals; their handler does not restart a write blocked
+// on a full ffmpeg pipe, so the loop sees the signal at once.
 static void install_signal_handlers(void)
 {
-    struct sigaction sa;
-    memset(&sa, 0, sizeof sa);
-    sa.sa_handler = on_stop_signal;
-    sigemptyset(&sa.sa_mask);
-    // No SA_RESTART: a write blocked on a full ffmpeg pipe returns, and the loop sees the flag.
-    sa.sa_flags = 0;
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
+    catch_stop_signals();
     // A dead ffmpeg shows up as a failed write, reported with its own messages.
     signal(SIGPIPE, SIG_IGN);
 }
@@ -195,9 +184,9 @@ static t_emit emit_frame(t_run *run, size_t index, const unsigned char *rgb)
     }
     if (run->opt.mode == mode_video) {
         size_t bytes = (size_t)run->opt.width * (size_t)run->opt.height * 3;
-        if (ffmpeg_write(&run->ffmpeg, rgb, bytes, &g_stop, &error))
+        if (ffmpeg_write(&run->ffmpeg, rgb, bytes, &error))
             return emit_ok;
-        if (g_stop)
+        if (stop_signal_caught())
             return emit_interrupted;
         // The reason is in ffmpeg's own output, which finishing collects.
         std::string finish_error;
@@ -215,7 +204,7 @@ static t_emit emit_frame(t_run *run, size_t index, const unsigned char *rgb)
     }
     // Interrupted while the file was being written: it may be the one a viewer
     // would take for complete, so it goes.
-    if (g_stop) {
+    if (stop_signal_caught()) {
         unlink(path.c_str());
         return emit_interrupted;
     }
@@ -236,7 +225,7 @@ static t_emit render_all(t_run *run)
     double last_shown = -1.0;
 
     for (size_t i = 0; i < total; i++) {
-        if (g_stop)
+        if (stop_signal_caught())
             return emit_interrupted;
         offscreen_draw(&run->off, run->scene, frame_time(run->opt, (long)i));
         if (readback) {
@@ -258,7 +247,7 @@ static t_emit render_all(t_run *run)
     if (progress)
         fputc('\n', stderr);
     if (readback && total > 0) {
-        if (g_stop)
+        if (stop_signal_caught())
             return emit_interrupted;
         return emit_frame(run, total - 1, offscreen_finish_read(&run->off, (int)((total - 1) & 1)));
     }

@@ -65,8 +65,8 @@ static const char *const USAGE =
     "draw, timed by GL timer queries on a GPU (clock=gpu) or, on a software\n"
     "rasterizer or without queries, finished and timed by the wall clock (clock=wall):\n"
     "  draw_ms median=M p95=P worst=W worst_t=T frames=N clock=C renderer=\"NAME\"\n"
-    "Exit status: 0 done, 1 failure, 2 bad command line, 130 interrupted (Ctrl-C;\n"
-    "the partial output file is removed).\n";
+    "Exit status: 0 done, 1 failure, 2 bad command line, 130 interrupted (Ctrl-C,\n"
+    "kill or a closed terminal; the partial output file is removed).\n";
 
 const char *usage_text(void)
 {
