@@ -46,20 +46,22 @@ check "no sanitizer report" sanitizer_clean "$dir/stderr"
 
 # The sink heard music.wav from its first second to its last, sample for
 # sample. A player or recorder starved for a moment on a loaded machine adds
-# silence or loses a cycle in between (PipeWire's timing, not the show's), so
-# the span between the two is shown, not checked.
+# silence or loses a cycle (PipeWire's timing, not the show's), up to tens of
+# milliseconds at a time and even within the last second, so the span
+# between the two ends is shown, not checked, and each end is placed within
+# a quarter second: the music cut short or started late still fails.
 music_start=$("${AUDIO_OFFSET_BIN:?}" onset "$dir/music.wav" 0)
 music_end=$(awk -v a="$music_start" -v s="$(active_seconds "$dir/music.wav")" 'BEGIN { print a + s }')
 heard_start=$("$AUDIO_OFFSET_BIN" onset "$WORK/recording.wav" 0)
 heard_end=$(awk -v a="$heard_start" -v s="$(active_seconds "$WORK/recording.wav")" 'BEGIN { print a + s }')
 echo "  music.wav sounds from ${music_start}s to ${music_end}s; the sink heard ${heard_start}s to ${heard_end}s"
 # heard_as RECORDING_TIME MUSIC_TIME: the recording's quarter second from
-# RECORDING_TIME is the music's from MUSIC_TIME, within 20 ms.
+# RECORDING_TIME is the music's from MUSIC_TIME, within a quarter second.
 heard_as() {
     local found
     found=$("$AUDIO_OFFSET_BIN" at "$dir/music.wav" "$WORK/recording.wav" "$1" "$2" 1.5)
     echo "  recording at $1 s is music at $found (want $2)"
-    awk -v f="${found% *}" -v c="${found#* }" -v want="$2" 'BEGIN { d = f - want; if (d < 0) d = -d; exit !(c > 0.9 && d <= 0.02) }'
+    awk -v f="${found% *}" -v c="${found#* }" -v want="$2" 'BEGIN { d = f - want; if (d < 0) d = -d; exit !(c > 0.9 && d <= 0.25) }'
 }
 # heard_one_of REC_ANCHOR MUSIC_ANCHOR OFFSET...: one of the quarter seconds
 # at ANCHOR + OFFSET is heard as the music there. A starved cycle inside one
