@@ -378,17 +378,26 @@ float song_hit = 1e3;       // seconds since the latest hits (several kinds can 
 float song_strength = 0.0;  // the strongest of them
 bool song_silent = false;   // one of them is the silence
 
-// Index of the latest hit at or before t, -1 before the first: a binary
-// search of the ascending table. A few reads at computed indices, where a
-// walk through the table would cost every pixel a round per hit.
-int latest_hit(float t) {
-    int i = -1;
-    for (int step = 64; step > 0; step /= 2) {
-        if (step > HIT_COUNT) continue;    // settled when the shader is compiled
-        int j = min(i + step, HIT_COUNT - 1);
-        if (i + step < HIT_COUNT && HIT_TIME[j] <= t) i = j;
+// The hits in [first, end) of the table that have happened by t: the
+// latest time, and the strength and silence of every hit at that time (the
+// table is ascending, so they come one after another). A loop with a
+// constant count is unrolled, every read is at a constant index and each
+// hit costs a compare and a few selects; the compiler unrolls no more than
+// about 26 rounds, so the table is walked in chunks. (A binary search costs
+// its reads at computed indices, which cost far more.)
+float song_latest = -1e3;
+
+void walk_hits(float t, int first, int end) {
+    for (int i = first; i < min(end, HIT_COUNT); ++i) {
+        bool joins = i > 0 && HIT_TIME[i] == HIT_TIME[max(i - 1, 0)];
+        if (HIT_TIME[i] <= t) {
+            song_latest = HIT_TIME[i];
+            float s = hit_strength(HIT_KIND[i]);
+            bool quiet = HIT_KIND[i] == HIT_SILENCE;
+            song_strength = joins ? max(song_strength, s) : s;
+            song_silent = joins ? song_silent || quiet : quiet;
+        }
     }
-    return i;
 }
 
 void follow_song(float t) {
@@ -397,17 +406,10 @@ void follow_song(float t) {
     int b = int(bar);
     song_kick = since_step(kick_mask(b), kick_mask(b - 1), in_bar);
     song_clap = since_step(clap_mask(b), clap_mask(b - 1), in_bar);
-    int last = latest_hit(t);
-    if (last < 0) return;
-    // several kinds can share a time (three at most): the strongest lands
-    float latest = HIT_TIME[last];
-    song_hit = t - latest;
-    for (int k = 0; k < 3; ++k) {
-        int i = max(last - k, 0);
-        bool same = last - k >= 0 && HIT_TIME[i] == latest;
-        song_strength = same ? max(song_strength, hit_strength(HIT_KIND[i])) : song_strength;
-        song_silent = song_silent || (same && HIT_KIND[i] == HIT_SILENCE);
-    }
+    walk_hits(t, 0, 26);
+    walk_hits(t, 26, 52);
+    walk_hits(t, 52, HIT_COUNT);    // unrolled up to 78 hits, correct for any count
+    song_hit = song_latest > -1e3 ? t - song_latest : 1e3;
 }
 
 // 1.0 when a kick (clap) starts, decaying at `rate` until the next one.
@@ -730,7 +732,7 @@ camera city_camera(float t) {
     float local = t - T_THEME;
     float shot = clamp(floor(local / (2.0 * BAR)), 0.0, 7.0);
     float in_shot = local - shot * 2.0 * BAR;
-    // the shot's row of the tables, read with constant indices (see follow_song)
+    // the shot's row of the tables, read with constant indices (see walk_hits)
     vec3 from = vec3(0.0);
     vec3 move = vec3(0.0);
     vec3 look = vec3(0.0);
@@ -1129,7 +1131,7 @@ const vec3 NAVE_KEY[4] = vec3[4](vec3(0.39, 0.62, -0.68), vec3(0.39, 0.62, -0.68
 nave_look nave_phrase(float t) {
     float phrase = clamp(floor((t - T_CLIMAX) / (4.0 * BAR)), 0.0, 3.0);
     nave_look look = nave_look(0.0, vec3(0.0), vec2(0.0), vec3(0.0), vec3(0.0), vec3(0.0), 0.0, 0.0);
-    // the phrase's row of the tables, read with constant indices (see follow_song)
+    // the phrase's row of the tables, read with constant indices (see walk_hits)
     for (int i = 0; i < 4; ++i) {
         if (float(i) == phrase) {
             look = nave_look(NAVE_TWIST[i], NAVE_SIZE[i], NAVE_OFFSET[i], NAVE_STRIP[i], NAVE_LIGHT[i], NAVE_KEY[i],
