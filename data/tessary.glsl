@@ -630,13 +630,18 @@ float tunnel_travel(float local) {
     return 1.6 * local + 0.05 * local * local;
 }
 
-vec3 tile_tunnel(vec2 uv, float t, float px) {
+// The screen point uv as the tunnel sees it: the view rolls and sways.
+vec2 tunnel_view(vec2 uv, float t) {
+    float local = t - T_BUILD;
+    uv = rot(0.05 * local + 0.12 * sway(local * 0.4)) * uv;
+    return uv + 0.04 * vec2(sway(local * 0.7), wave(local * 0.5 / TAU));
+}
+
+// `uv` from tunnel_view, `ang` its angle (atan(uv.y, uv.x), from show()).
+vec3 tile_tunnel(vec2 uv, float ang, float t, float px) {
     float local = t - T_BUILD;
     float travel = tunnel_travel(local);
-    uv = rot(0.05 * local + 0.12 * sway(local * 0.4)) * uv;
-    uv += 0.04 * vec2(sway(local * 0.7), wave(local * 0.5 / TAU));
     float r = max(length(uv), 1e-3);
-    float ang = atan(uv.y, uv.x + 1e-7);
     float depth = TUNNEL_FOCAL / r;
     float per_unit = TUNNEL_TILES / TAU;    // square tiles on a unit radius
     vec2 w = vec2(ang / TAU * TUNNEL_TILES, (depth + travel) * per_unit);
@@ -1295,7 +1300,8 @@ vec3 nave_shade(vec3 ro, vec3 rd, float at, float strip, mat2 fold, nave_look lo
     return mix(haze, col, exp(-at * 0.16));
 }
 
-vec3 crystal_nave(vec3 ro, vec3 rd, float t, float px, nave_look look, int steps) {
+// `turn`: the angle of rd.xy / rd.z round the vanishing point, from show().
+vec3 crystal_nave(vec3 ro, vec3 rd, float turn, float t, float px, nave_look look, int steps) {
     float local = t - T_CLIMAX;
     float bar = floor(local / BAR);
     // every bar folds the boxes anew, turning into the new fold over the
@@ -1372,7 +1378,7 @@ vec3 crystal_nave(vec3 ro, vec3 rd, float t, float px, nave_look look, int steps
     // shafts of the light between the boxes, in the air in front of them:
     // faint down the nave, a blaze through the gate
     vec2 s = rd.xy / max(rd.z, 0.1);
-    float turn = atan(s.y, s.x + 1e-6) / TAU;
+    turn /= TAU;
     float spokes = pow8(0.5 + 0.5 * wave(4.0 * turn + 0.07 * local)) + 0.5 * pow8(0.5 + 0.5 * wave(11.0 * turn - 0.05 * local));
     float air = 1.0 - exp(-0.12 * min(dist, NAVE_FAR));
     col += mix(look.light, AMBER, look.gate) * spokes * air * decay(2.0 * length(s)) * (0.15 + 0.5 * look.gate) * (1.0 + 0.3 * k);
@@ -1465,13 +1471,19 @@ vec3 show(vec2 uv, float t, float px) {
     vec3 rd = camera_ray(uv, cam);
     // the stars of the city's sky and of space, one field for both
     vec3 stars = star_field(rd, px);
+    // One atan for the two scenes that need an angle, the tunnel's round
+    // its axis and the nave's round its vanishing point: a software
+    // rasteriser's atan costs every pixel about a millisecond a frame.
+    vec2 tunnel_uv = tunnel_view(uv, t);
+    vec2 towards = w_tunnel > 0.0 ? tunnel_uv + vec2(1e-7, 0.0) : rd.xy / max(rd.z, 0.1) + vec2(1e-6, 0.0);
+    float angle = atan(towards.y, towards.x);
 
     vec3 col = vec3(0.0);
     if (w_floor > 0.0) col += w_floor * hex_floor(cam.ro, rd, t, px);
-    if (w_tunnel > 0.0) col += w_tunnel * tile_tunnel(uv, t, px);
+    if (w_tunnel > 0.0) col += w_tunnel * tile_tunnel(tunnel_uv, angle, t, px);
     if (w_city > 0.0) col += w_city * column_city(cam.ro, rd, t, px, stars, w_city > 0.0 ? CITY_STEPS : 0);
     if (w_planet > 0.0) col += w_planet * mosaic_planet(cam.ro, rd, t, px, stars);
-    if (w_nave > 0.0) col += w_nave * crystal_nave(cam.ro, rd, t, px, look, w_nave > 0.0 ? NAVE_STEPS : 0);
+    if (w_nave > 0.0) col += w_nave * crystal_nave(cam.ro, rd, angle, t, px, look, w_nave > 0.0 ? NAVE_STEPS : 0);
     return col * dim + flash;
 }
 
