@@ -897,11 +897,14 @@ vec3 column_city(vec3 ro, vec3 rd, float t, float px, vec3 stars, int steps) {
     vec3 neon_lit = neon * (0.38 + 1.1 * k);
     vec3 col = base * (ambient + moon);
     float fw = px * hit_t / 1.6;
-    if (n.y > 0.5) {
+    // The pixel's footprint on the roof or the wall, in one call: a software
+    // rasteriser runs both sides of the if below on every pixel. On a roof
+    // a little under a pixel's: it tracks a supersampled render best.
+    bool roof = n.y > 0.5;
+    vec2 foot = footprint(rd, n, roof ? vec3(1.0, 0.0, 0.0) : abs(n.zyx), roof ? vec3(0.0, 0.0, 1.0) : vec3(0.0, 1.0, 0.0), roof ? fw * 0.8 : fw);
+    if (roof) {
         // roof: an emissive border round the edge, the band box-filtered
-        // over the footprint (a little under a pixel's: it tracks a
-        // supersampled render best); its average once a pixel spans roofs
-        vec2 foot = footprint(rd, n, vec3(1.0, 0.0, 0.0), vec3(0.0, 0.0, 1.0), fw * 0.8);
+        // over the footprint; its average once a pixel spans roofs
         vec2 edge = 0.5 - abs(fract(p.xz) - 0.5);
         vec2 band = clamp((min(edge + 0.5 * foot, vec2(CITY_BORDER)) - max(edge - 0.5 * foot, vec2(-CITY_BORDER))) / foot, 0.0, 1.0);
         // Coverage weighs light that is blended here, before the tone curve
@@ -919,7 +922,7 @@ vec3 column_city(vec3 ro, vec3 rd, float t, float px, vec3 stars, int steps) {
         // claps; filtered over the pixel, and their average once they shrink
         float u = n.x != 0.0 ? p.z : p.x;
         vec2 wpos = vec2(u * 4.0, p.y * 5.0);
-        vec2 wfw = vec2(4.0, 5.0) * footprint(rd, n, abs(n.zyx), vec3(0.0, 1.0, 0.0), fw);
+        vec2 wfw = vec2(4.0, 5.0) * foot;
         float on = step(0.62, hash12(floor(wpos) + cell * 13.0 + n.xz * 7.0));
         float window = window_cover(wpos.x, wfw.x) * window_cover(wpos.y, wfw.y);
         window *= window * mix(on, 0.38, smoothstep(0.3, 0.8, max(wfw.x, wfw.y)));    // squared, as the roofs' borders
@@ -991,25 +994,20 @@ vec3 planet_surface(vec3 n, vec3 rd, float t, float px_r) {
     q.xz = spin * q.xz;
     q.yz = tilt * q.yz;
     vec3 a = abs(q);
-    vec2 face;
-    float face_id;
-    if (a.x >= a.y && a.x >= a.z) {
-        face = q.yz / a.x;
-        face_id = q.x > 0.0 ? 0.0 : 1.0;
-    } else if (a.y >= a.z) {
-        face = q.xz / a.y;
-        face_id = q.y > 0.0 ? 2.0 : 3.0;
-    } else {
-        face = q.xy / a.z;
-        face_id = q.z > 0.0 ? 4.0 : 5.0;
-    }
+    // the cube face q points at: its plane in m.xy, its axis in m.z (picked
+    // first and divided once, where an if per face pays for every division)
+    bool on_x = a.x >= a.y && a.x >= a.z;
+    bool on_y = !on_x && a.y >= a.z;
+    vec3 m = on_x ? q.yzx : (on_y ? q.xzy : q);
+    vec2 face = m.xy / abs(m.z);
+    float face_id = (on_x ? 0.0 : (on_y ? 2.0 : 4.0)) + (m.z > 0.0 ? 0.0 : 1.0);
     vec2 g = (face * 0.5 + 0.5) * PLANET_TILES;
     vec2 tile = floor(g);
     vec2 f = fract(g) - 0.5;
     float rnd = hash12(tile + face_id * 17.0);
     // the facet: the tile's centre on the cube, turned back into the world
     vec2 c = (tile + 0.5) / PLANET_TILES * 2.0 - 1.0;
-    vec3 facet = a.x >= a.y && a.x >= a.z ? vec3(sign(q.x), c) : (a.y >= a.z ? vec3(c.x, sign(q.y), c.y) : vec3(c, sign(q.z)));
+    vec3 facet = on_x ? vec3(sign(q.x), c) : (on_y ? vec3(c.x, sign(q.y), c.y) : vec3(c, sign(q.z)));
     facet = normalize(facet);
     facet.yz = facet.yz * tilt;
     facet.xz = facet.xz * spin;
