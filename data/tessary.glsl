@@ -323,10 +323,19 @@ float decay(float x) {
     return 1.0 / (1.0 + x * (1.0 + x * (0.5 + x * 0.16667)));
 }
 
+// A turn by a phase in whole turns, with wave()'s cosine and sine: both
+// from one triangle wave, since the two triangles always sum to 1 in size.
+// The nave's twist turns every step of its march by this.
+mat2 turn(float turns) {
+    float v = fract(turns);
+    float c = abs(v - 0.5) * 4.0 - 1.0;
+    vec2 y = vec2(c, v < 0.5 ? 1.0 - abs(c) : abs(c) - 1.0);
+    y *= 1.5 - 0.5 * y * y;
+    return mat2(y.x, y.y, -y.y, y.x);
+}
+
 mat2 rot(float a) {
-    float c = wave(a / TAU);
-    float s = sway(a);
-    return mat2(c, s, -s, c);
+    return turn(a * (1.0 / TAU));
 }
 
 // ---------------------------------------------------------------- the song
@@ -1157,7 +1166,7 @@ float box(vec3 p, vec3 b) {
 
 // Returns distance in x and the distance to the light strips in y.
 vec2 nave_map(vec3 p, mat2 fold, nave_look look) {
-    p.xy = rot(look.twist * p.z) * p.xy;
+    p.xy = turn(p.z * (look.twist / TAU)) * p.xy;
     p.z = mod(p.z, NAVE_PERIOD) - 0.5 * NAVE_PERIOD;
     p.xy = abs(p.xy);
     if (p.y > p.x) p.xy = p.yx;
@@ -1203,7 +1212,7 @@ vec3 sign_nz(vec3 v) {
 // central differences would cost four more map reads. The twist is undone
 // by its turn alone, which is close enough for shading.
 vec3 nave_normal(vec3 p, mat2 fold, nave_look look) {
-    mat2 twist = rot(look.twist * p.z);
+    mat2 twist = turn(p.z * (look.twist / TAU));
     p.xy = twist * p.xy;
     p.z = mod(p.z, NAVE_PERIOD) - 0.5 * NAVE_PERIOD;
     vec3 s1 = sign_nz(p);
