@@ -323,10 +323,19 @@ float decay(float x) {
     return 1.0 / (1.0 + x * (1.0 + x * (0.5 + x * 0.16667)));
 }
 
+// A turn by a phase in whole turns, with wave()'s cosine and sine: both
+// from one triangle wave, since the two triangles always sum to 1 in size.
+// The nave's twist turns every step of its march by this.
+mat2 turn(float turns) {
+    float v = fract(turns);
+    float c = abs(v - 0.5) * 4.0 - 1.0;
+    vec2 y = vec2(c, v < 0.5 ? 1.0 - abs(c) : abs(c) - 1.0);
+    y *= 1.5 - 0.5 * y * y;
+    return mat2(y.x, y.y, -y.y, y.x);
+}
+
 mat2 rot(float a) {
-    float c = wave(a / TAU);
-    float s = sway(a);
-    return mat2(c, s, -s, c);
+    return turn(a * (1.0 / TAU));
 }
 
 // ---------------------------------------------------------------- the song
@@ -378,17 +387,26 @@ float song_hit = 1e3;       // seconds since the latest hits (several kinds can 
 float song_strength = 0.0;  // the strongest of them
 bool song_silent = false;   // one of them is the silence
 
-// Index of the latest hit at or before t, -1 before the first: a binary
-// search of the ascending table. A few reads at computed indices, where a
-// walk through the table would cost every pixel a round per hit.
-int latest_hit(float t) {
-    int i = -1;
-    for (int step = 64; step > 0; step /= 2) {
-        if (step > HIT_COUNT) continue;    // settled when the shader is compiled
-        int j = min(i + step, HIT_COUNT - 1);
-        if (i + step < HIT_COUNT && HIT_TIME[j] <= t) i = j;
+// The hits in [first, end) of the table that have happened by t: the
+// latest time, and the strength and silence of every hit at that time (the
+// table is ascending, so they come one after another). A loop with a
+// constant count is unrolled, every read is at a constant index and each
+// hit costs a compare and a few selects; the compiler unrolls no more than
+// about 26 rounds, so the table is walked in chunks. (A binary search costs
+// its reads at computed indices, which cost far more.)
+float song_latest = -1e3;
+
+void walk_hits(float t, int first, int end) {
+    for (int i = first; i < min(end, HIT_COUNT); ++i) {
+        bool joins = i > 0 && HIT_TIME[i] == HIT_TIME[max(i - 1, 0)];
+        if (HIT_TIME[i] <= t) {
+            song_latest = HIT_TIME[i];
+            float s = hit_strength(HIT_KIND[i]);
+            bool quiet = HIT_KIND[i] == HIT_SILENCE;
+            song_strength = joins ? max(song_strength, s) : s;
+            song_silent = joins ? song_silent || quiet : quiet;
+        }
     }
-    return i;
 }
 
 void follow_song(float t) {
@@ -397,17 +415,10 @@ void follow_song(float t) {
     int b = int(bar);
     song_kick = since_step(kick_mask(b), kick_mask(b - 1), in_bar);
     song_clap = since_step(clap_mask(b), clap_mask(b - 1), in_bar);
-    int last = latest_hit(t);
-    if (last < 0) return;
-    // several kinds can share a time (three at most): the strongest lands
-    float latest = HIT_TIME[last];
-    song_hit = t - latest;
-    for (int k = 0; k < 3; ++k) {
-        int i = max(last - k, 0);
-        bool same = last - k >= 0 && HIT_TIME[i] == latest;
-        song_strength = same ? max(song_strength, hit_strength(HIT_KIND[i])) : song_strength;
-        song_silent = song_silent || (same && HIT_KIND[i] == HIT_SILENCE);
-    }
+    walk_hits(t, 0, 26);
+    walk_hits(t, 26, 52);
+    walk_hits(t, 52, HIT_COUNT);    // unrolled up to 78 hits, correct for any count
+    song_hit = song_latest > -1e3 ? t - song_latest : 1e3;
 }
 
 // 1.0 when a kick (clap) starts, decaying at `rate` until the next one.
@@ -628,13 +639,18 @@ float tunnel_travel(float local) {
     return 1.6 * local + 0.05 * local * local;
 }
 
-vec3 tile_tunnel(vec2 uv, float t, float px) {
+// The screen point uv as the tunnel sees it: the view rolls and sways.
+vec2 tunnel_view(vec2 uv, float t) {
+    float local = t - T_BUILD;
+    uv = rot(0.05 * local + 0.12 * sway(local * 0.4)) * uv;
+    return uv + 0.04 * vec2(sway(local * 0.7), wave(local * 0.5 / TAU));
+}
+
+// `uv` from tunnel_view, `ang` its angle (atan(uv.y, uv.x), from show()).
+vec3 tile_tunnel(vec2 uv, float ang, float t, float px) {
     float local = t - T_BUILD;
     float travel = tunnel_travel(local);
-    uv = rot(0.05 * local + 0.12 * sway(local * 0.4)) * uv;
-    uv += 0.04 * vec2(sway(local * 0.7), wave(local * 0.5 / TAU));
     float r = max(length(uv), 1e-3);
-    float ang = atan(uv.y, uv.x + 1e-7);
     float depth = TUNNEL_FOCAL / r;
     float per_unit = TUNNEL_TILES / TAU;    // square tiles on a unit radius
     vec2 w = vec2(ang / TAU * TUNNEL_TILES, (depth + travel) * per_unit);
@@ -730,7 +746,7 @@ camera city_camera(float t) {
     float local = t - T_THEME;
     float shot = clamp(floor(local / (2.0 * BAR)), 0.0, 7.0);
     float in_shot = local - shot * 2.0 * BAR;
-    // the shot's row of the tables, read with constant indices (see follow_song)
+    // the shot's row of the tables, read with constant indices (see walk_hits)
     vec3 from = vec3(0.0);
     vec3 move = vec3(0.0);
     vec3 look = vec3(0.0);
@@ -890,11 +906,14 @@ vec3 column_city(vec3 ro, vec3 rd, float t, float px, vec3 stars, int steps) {
     vec3 neon_lit = neon * (0.38 + 1.1 * k);
     vec3 col = base * (ambient + moon);
     float fw = px * hit_t / 1.6;
-    if (n.y > 0.5) {
+    // The pixel's footprint on the roof or the wall, in one call: a software
+    // rasteriser runs both sides of the if below on every pixel. On a roof
+    // a little under a pixel's: it tracks a supersampled render best.
+    bool roof = n.y > 0.5;
+    vec2 foot = footprint(rd, n, roof ? vec3(1.0, 0.0, 0.0) : abs(n.zyx), roof ? vec3(0.0, 0.0, 1.0) : vec3(0.0, 1.0, 0.0), roof ? fw * 0.8 : fw);
+    if (roof) {
         // roof: an emissive border round the edge, the band box-filtered
-        // over the footprint (a little under a pixel's: it tracks a
-        // supersampled render best); its average once a pixel spans roofs
-        vec2 foot = footprint(rd, n, vec3(1.0, 0.0, 0.0), vec3(0.0, 0.0, 1.0), fw * 0.8);
+        // over the footprint; its average once a pixel spans roofs
         vec2 edge = 0.5 - abs(fract(p.xz) - 0.5);
         vec2 band = clamp((min(edge + 0.5 * foot, vec2(CITY_BORDER)) - max(edge - 0.5 * foot, vec2(-CITY_BORDER))) / foot, 0.0, 1.0);
         // Coverage weighs light that is blended here, before the tone curve
@@ -912,7 +931,7 @@ vec3 column_city(vec3 ro, vec3 rd, float t, float px, vec3 stars, int steps) {
         // claps; filtered over the pixel, and their average once they shrink
         float u = n.x != 0.0 ? p.z : p.x;
         vec2 wpos = vec2(u * 4.0, p.y * 5.0);
-        vec2 wfw = vec2(4.0, 5.0) * footprint(rd, n, abs(n.zyx), vec3(0.0, 1.0, 0.0), fw);
+        vec2 wfw = vec2(4.0, 5.0) * foot;
         float on = step(0.62, hash12(floor(wpos) + cell * 13.0 + n.xz * 7.0));
         float window = window_cover(wpos.x, wfw.x) * window_cover(wpos.y, wfw.y);
         window *= window * mix(on, 0.38, smoothstep(0.3, 0.8, max(wfw.x, wfw.y)));    // squared, as the roofs' borders
@@ -984,25 +1003,20 @@ vec3 planet_surface(vec3 n, vec3 rd, float t, float px_r) {
     q.xz = spin * q.xz;
     q.yz = tilt * q.yz;
     vec3 a = abs(q);
-    vec2 face;
-    float face_id;
-    if (a.x >= a.y && a.x >= a.z) {
-        face = q.yz / a.x;
-        face_id = q.x > 0.0 ? 0.0 : 1.0;
-    } else if (a.y >= a.z) {
-        face = q.xz / a.y;
-        face_id = q.y > 0.0 ? 2.0 : 3.0;
-    } else {
-        face = q.xy / a.z;
-        face_id = q.z > 0.0 ? 4.0 : 5.0;
-    }
+    // the cube face q points at: its plane in m.xy, its axis in m.z (picked
+    // first and divided once, where an if per face pays for every division)
+    bool on_x = a.x >= a.y && a.x >= a.z;
+    bool on_y = !on_x && a.y >= a.z;
+    vec3 m = on_x ? q.yzx : (on_y ? q.xzy : q);
+    vec2 face = m.xy / abs(m.z);
+    float face_id = (on_x ? 0.0 : (on_y ? 2.0 : 4.0)) + (m.z > 0.0 ? 0.0 : 1.0);
     vec2 g = (face * 0.5 + 0.5) * PLANET_TILES;
     vec2 tile = floor(g);
     vec2 f = fract(g) - 0.5;
     float rnd = hash12(tile + face_id * 17.0);
     // the facet: the tile's centre on the cube, turned back into the world
     vec2 c = (tile + 0.5) / PLANET_TILES * 2.0 - 1.0;
-    vec3 facet = a.x >= a.y && a.x >= a.z ? vec3(sign(q.x), c) : (a.y >= a.z ? vec3(c.x, sign(q.y), c.y) : vec3(c, sign(q.z)));
+    vec3 facet = on_x ? vec3(sign(q.x), c) : (on_y ? vec3(c.x, sign(q.y), c.y) : vec3(c, sign(q.z)));
     facet = normalize(facet);
     facet.yz = facet.yz * tilt;
     facet.xz = facet.xz * spin;
@@ -1129,7 +1143,7 @@ const vec3 NAVE_KEY[4] = vec3[4](vec3(0.39, 0.62, -0.68), vec3(0.39, 0.62, -0.68
 nave_look nave_phrase(float t) {
     float phrase = clamp(floor((t - T_CLIMAX) / (4.0 * BAR)), 0.0, 3.0);
     nave_look look = nave_look(0.0, vec3(0.0), vec2(0.0), vec3(0.0), vec3(0.0), vec3(0.0), 0.0, 0.0);
-    // the phrase's row of the tables, read with constant indices (see follow_song)
+    // the phrase's row of the tables, read with constant indices (see walk_hits)
     for (int i = 0; i < 4; ++i) {
         if (float(i) == phrase) {
             look = nave_look(NAVE_TWIST[i], NAVE_SIZE[i], NAVE_OFFSET[i], NAVE_STRIP[i], NAVE_LIGHT[i], NAVE_KEY[i],
@@ -1152,7 +1166,7 @@ float box(vec3 p, vec3 b) {
 
 // Returns distance in x and the distance to the light strips in y.
 vec2 nave_map(vec3 p, mat2 fold, nave_look look) {
-    p.xy = rot(look.twist * p.z) * p.xy;
+    p.xy = turn(p.z * (look.twist / TAU)) * p.xy;
     p.z = mod(p.z, NAVE_PERIOD) - 0.5 * NAVE_PERIOD;
     p.xy = abs(p.xy);
     if (p.y > p.x) p.xy = p.yx;
@@ -1198,7 +1212,7 @@ vec3 sign_nz(vec3 v) {
 // central differences would cost four more map reads. The twist is undone
 // by its turn alone, which is close enough for shading.
 vec3 nave_normal(vec3 p, mat2 fold, nave_look look) {
-    mat2 twist = rot(look.twist * p.z);
+    mat2 twist = turn(p.z * (look.twist / TAU));
     p.xy = twist * p.xy;
     p.z = mod(p.z, NAVE_PERIOD) - 0.5 * NAVE_PERIOD;
     vec3 s1 = sign_nz(p);
@@ -1293,7 +1307,8 @@ vec3 nave_shade(vec3 ro, vec3 rd, float at, float strip, mat2 fold, nave_look lo
     return mix(haze, col, exp(-at * 0.16));
 }
 
-vec3 crystal_nave(vec3 ro, vec3 rd, float t, float px, nave_look look, int steps) {
+// `turn`: the angle of rd.xy / rd.z round the vanishing point, from show().
+vec3 crystal_nave(vec3 ro, vec3 rd, float turn, float t, float px, nave_look look, int steps) {
     float local = t - T_CLIMAX;
     float bar = floor(local / BAR);
     // every bar folds the boxes anew, turning into the new fold over the
@@ -1370,7 +1385,7 @@ vec3 crystal_nave(vec3 ro, vec3 rd, float t, float px, nave_look look, int steps
     // shafts of the light between the boxes, in the air in front of them:
     // faint down the nave, a blaze through the gate
     vec2 s = rd.xy / max(rd.z, 0.1);
-    float turn = atan(s.y, s.x + 1e-6) / TAU;
+    turn /= TAU;
     float spokes = pow8(0.5 + 0.5 * wave(4.0 * turn + 0.07 * local)) + 0.5 * pow8(0.5 + 0.5 * wave(11.0 * turn - 0.05 * local));
     float air = 1.0 - exp(-0.12 * min(dist, NAVE_FAR));
     col += mix(look.light, AMBER, look.gate) * spokes * air * decay(2.0 * length(s)) * (0.15 + 0.5 * look.gate) * (1.0 + 0.3 * k);
@@ -1463,13 +1478,19 @@ vec3 show(vec2 uv, float t, float px) {
     vec3 rd = camera_ray(uv, cam);
     // the stars of the city's sky and of space, one field for both
     vec3 stars = star_field(rd, px);
+    // One atan for the two scenes that need an angle, the tunnel's round
+    // its axis and the nave's round its vanishing point: a software
+    // rasteriser's atan costs every pixel about a millisecond a frame.
+    vec2 tunnel_uv = tunnel_view(uv, t);
+    vec2 towards = w_tunnel > 0.0 ? tunnel_uv + vec2(1e-7, 0.0) : rd.xy / max(rd.z, 0.1) + vec2(1e-6, 0.0);
+    float angle = atan(towards.y, towards.x);
 
     vec3 col = vec3(0.0);
     if (w_floor > 0.0) col += w_floor * hex_floor(cam.ro, rd, t, px);
-    if (w_tunnel > 0.0) col += w_tunnel * tile_tunnel(uv, t, px);
+    if (w_tunnel > 0.0) col += w_tunnel * tile_tunnel(tunnel_uv, angle, t, px);
     if (w_city > 0.0) col += w_city * column_city(cam.ro, rd, t, px, stars, w_city > 0.0 ? CITY_STEPS : 0);
     if (w_planet > 0.0) col += w_planet * mosaic_planet(cam.ro, rd, t, px, stars);
-    if (w_nave > 0.0) col += w_nave * crystal_nave(cam.ro, rd, t, px, look, w_nave > 0.0 ? NAVE_STEPS : 0);
+    if (w_nave > 0.0) col += w_nave * crystal_nave(cam.ro, rd, angle, t, px, look, w_nave > 0.0 ? NAVE_STEPS : 0);
     return col * dim + flash;
 }
 
