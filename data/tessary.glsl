@@ -717,6 +717,7 @@ const int CITY_STEPS = 40;
 const float CITY_FAR = 30.0;        // where the march gives up
 const float CITY_FOG_END = 26.0;    // the haze has swallowed everything by here
 const float CITY_MAX_HEIGHT = 4.0;
+const float CITY_TALLEST = 2.0;     // no column rises higher, but for the kick's jump: 0.3 + 1.05 * 1.6 in column_height
 const vec3 CITY_MOON = vec3(-0.6182, 0.1442, 0.7727);    // unit vector to the moon, low over the horizon
 const float CITY_BORDER = 0.045;    // the neon border's width on a roof
 const int CITY_SHADOW_TAPS = 4;
@@ -840,8 +841,9 @@ vec3 column_city(vec3 ro, vec3 rd, float t, float px, vec3 stars, int steps) {
     vec3 sky = city_sky(rd, px, stars);
 
     // walk the grid cell by cell, starting where the ray comes down to the
-    // tallest roof: above it there is nothing to hit
-    float t_in = rd.y < 0.0 ? max((ro.y - CITY_MAX_HEIGHT - jump) / -rd.y, 0.0) : 0.0;
+    // tallest roof: above it there is nothing to hit, and every cell walked
+    // costs a round of the loop
+    float t_in = rd.y < 0.0 ? max((ro.y - CITY_TALLEST - jump) / -rd.y, 0.0) : 0.0;
     vec2 start = ro.xz + rd.xz * t_in;
     vec2 cell = floor(start);
     vec2 dir = rd.xz;
