@@ -766,13 +766,19 @@ camera city_camera(float t) {
 
 // Share of the sky open above p, and the moonlight reaching it, in one
 // loop (every pixel of every scene pays for one round of each loop). The
-// first `taps` look round across the open half-space: how high the
-// neighbouring column rises over p. The rest sample the moon's ray over
-// the roofs: the closest it passes over a column, for its distance, sets
-// the penumbra.
+// first `taps` (none or two) look round across the open half-space: how
+// high the neighbouring column rises over p. The rest sample the moon's ray
+// over the roofs: the closest it passes over a column, for its distance,
+// sets the penumbra. A software rasteriser runs both sides of the if in
+// every round, so the rounds share what they can: the taps' points are
+// found before the loop, and one division serves a tap and a moon sample.
 vec2 city_light(vec3 p, vec3 n, float phase, float row, float jump, int taps, int steps) {
-    vec2 base = n.y > 0.5 ? vec2(0.7071, 0.7071) : n.xz;
+    vec2 base = (n.y > 0.5 ? vec2(0.7071, 0.7071) : n.xz) * 0.8;
     float spread = n.y > 0.5 ? 3.1416 : 1.2;
+    // the taps half the spread to each side: base * r turns back by r
+    mat2 r = rot(0.5 * spread);
+    vec2 tap0 = p.xz + n.xz * 0.02 + base * r;
+    vec2 tap1 = p.xz + n.xz * 0.02 + r * base;
     float open = 0.0;
     float lit = 1.0;
     float s = 0.12;
@@ -781,13 +787,15 @@ vec2 city_light(vec3 p, vec3 n, float phase, float row, float jump, int taps, in
     for (int i = 0;;) {
         bool tap = i < taps;
         vec3 q = p + CITY_MOON * s;
-        vec2 at = tap ? p.xz + n.xz * 0.02 + rot((float(i) - 0.5) * spread) * base * 0.8 : q.xz;
+        vec2 at = tap ? (i == 0 ? tap0 : tap1) : q.xz;
         float h = column_height(floor(at), phase, row, jump);
+        // how far the column rises over p for a tap, over the moon's ray for the rest
+        float over = (h - (tap ? p.y : q.y)) / (tap ? 0.8 : s);
         if (tap) {
-            float rise = max((h - p.y) / 0.8, 0.0);
+            float rise = max(over, 0.0);
             open += 1.0 - rise * inversesqrt(1.0 + rise * rise);
         } else if (i < count) {
-            lit = min(lit, clamp(0.5 + 3.0 * (q.y - h) / s, 0.0, 1.0));
+            lit = min(lit, clamp(0.5 - 3.0 * over, 0.0, 1.0));
             s += 0.3 + 0.5 * s;
         }
         if (++i >= count || (!tap && q.y > CITY_MAX_HEIGHT + jump)) break;
