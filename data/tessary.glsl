@@ -1176,7 +1176,13 @@ float box(vec3 p, vec3 b) {
 
 // Returns distance in x and the distance to the light strips in y.
 vec2 nave_map(vec3 p, mat2 fold, nave_look look) {
-    p.xy = turn(p.z * (look.twist / TAU)) * p.xy;
+    // The folds below undo any quarter turn, so the twist turns by its
+    // angle's share of a quarter turn alone: turn()'s rise from 0 to a
+    // quarter, without finding which quarter the angle lies in.
+    float w = fract(p.z * (4.0 * look.twist / TAU));
+    vec2 y = vec2(1.0 - w, w);
+    y *= 1.5 - 0.5 * y * y;
+    p.xy = mat2(y.x, y.y, -y.y, y.x) * p.xy;
     p.z = mod(p.z, NAVE_PERIOD) - 0.5 * NAVE_PERIOD;
     p.xy = abs(p.xy);
     if (p.y > p.x) p.xy = p.yx;
