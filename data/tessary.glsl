@@ -325,7 +325,7 @@ float decay(float x) {
 
 // A turn by a phase in whole turns, with wave()'s cosine and sine: both
 // from one triangle wave, since the two triangles always sum to 1 in size.
-// The nave's twist turns every step of its march by this.
+// The nave's field keeps only its first quarter for the twist (nave_map).
 mat2 turn(float turns) {
     float v = fract(turns);
     float c = abs(v - 0.5) * 4.0 - 1.0;
