@@ -1,24 +1,19 @@
 #include "frame_timer.h"
 
-#include <GL/glext.h>
+#include "gl_timing.h"
 
-#include <cstring>
+#include <GL/glext.h>
 
 // Results are asked for this many frames after their frame, by when a GPU has them.
 static const unsigned QUERY_LAG = 2;
 
-static bool draws_on_cpu(const char *renderer)
-{
-    return renderer == NULL || strstr(renderer, "llvmpipe") != NULL || strstr(renderer, "softpipe") != NULL ||
-           strstr(renderer, "swrast") != NULL;
-}
-
 void start_frame_timer(t_frame_timer *timer)
 {
     *timer = t_frame_timer();
-    if (draws_on_cpu((const char *)glGetString(GL_RENDERER)))
+    const char *renderer = (const char *)glGetString(GL_RENDERER);
+    if (renderer == NULL || is_software_renderer(renderer))
         timer->clock = drawing_finished;
-    else if (SDL_GL_ExtensionSupported("GL_ARB_timer_query"))
+    else if (has_timer_queries())
         timer->clock = drawing_by_queries;
     else
         timer->clock = drawing_unknown;

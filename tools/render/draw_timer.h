@@ -27,9 +27,6 @@ struct t_draw_timer {
     std::chrono::steady_clock::time_point wall_start;
 };
 
-// Renderers that rasterize on the CPU, where timer queries miss the work.
-bool is_software_renderer(const char *renderer);
-
 // Picks the clock for the current context and makes the queries.
 void draw_timer_create(t_draw_timer *timer);
 const char *draw_clock_name(t_draw_clock clock);
