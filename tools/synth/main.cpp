@@ -77,7 +77,7 @@ void print_table(const char* unit, int decimals, F value) {
 
 void print_levels(const synth::track_levels& levels) {
     print_table("dBFS", 1, [&](int t, size_t s) {
-        const double ms = levels.sum_squares[t][s] / std::max(1L, levels.samples[s]);
+        const double ms = levels.mean_square(t, s);
         return ms > 1e-12 ? 10.0 * std::log10(ms) : -HUGE_VAL;
     });
     std::printf("\n");

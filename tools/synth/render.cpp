@@ -447,7 +447,6 @@ stereo_buffer render_score(const song::score& sc, const std::function<void(doubl
                 mix_bus.add(i, a, b, ch);
                 if (stem_of[t] >= 0) stem_bus[stem_of[t]].add(i, a, b, ch);
                 if (levels) {
-                    levels->sum_squares[t][section] += 0.5 * (a * a + b * b);
                     levels->sum_ll[t][section] += a * a;
                     levels->sum_rr[t][section] += b * b;
                     levels->sum_lr[t][section] += a * b;

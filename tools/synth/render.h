@@ -4,6 +4,7 @@
 
 #include "song.h"
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <iterator>
@@ -20,11 +21,13 @@ struct stereo_buffer {
 // in LUFS (-inf where the track is silent), and how alike its two channels
 // are (their correlation, 1 where it is silent).
 struct track_levels {
-    double sum_squares[song::track_count][std::size(song::sections)] = {};
     long samples[std::size(song::sections)] = {};
     double lufs[song::track_count][std::size(song::sections)] = {};
     double sum_ll[song::track_count][std::size(song::sections)] = {}, sum_rr[song::track_count][std::size(song::sections)] = {},
            sum_lr[song::track_count][std::size(song::sections)] = {};
+    double mean_square(int track, size_t section) const {
+        return 0.5 * (sum_ll[track][section] + sum_rr[track][section]) / std::max(1L, samples[section]);
+    }
     double correlation(int track, size_t section) const {
         const double norm = std::sqrt(sum_ll[track][section] * sum_rr[track][section]);
         return norm > 0.0 ? sum_lr[track][section] / norm : 1.0;
