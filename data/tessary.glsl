@@ -1117,7 +1117,7 @@ vec3 mosaic_planet(vec3 ro, vec3 rd, float t, float px, vec3 stars) {
 // the boxes anew, every kick lights the strips on their inner edges, the
 // sparks and the glow, every clap the rims. Each 8-bar phrase plays a new
 // pair of the colour script against the black:
-//   80-88   the nave: straight, magenta strips in teal light, soft shadows
+//   80-88   the nave: straight, magenta strips in teal light
 //   88-96   the spiral: the nave twists and its boxes thin into blades;
 //           amber in violet
 //   96-104  the corkscrew: the camera leaves the axis and spirals round it,
@@ -1126,7 +1126,7 @@ vec3 mosaic_planet(vec3 ro, vec3 rd, float t, float px, vec3 stars) {
 //           light through violet-lit boxes towards us
 const int NAVE_STEPS = 24;
 const int NAVE_SHADOW_STEPS = 6;
-const int NAVE_AO_TAPS = 2;
+const int NAVE_AO_TAPS = 1;
 const float NAVE_FAR = 18.0;
 const float NAVE_PERIOD = 3.0;     // z spacing of the repeated arches
 
@@ -1174,8 +1174,16 @@ float box(vec3 p, vec3 b) {
     return length(max(d, 0.0)) + min(max(d.x, max(d.y, d.z)), 0.0);
 }
 
-// Returns distance in x and the distance to the light strips in y.
-vec2 nave_map(vec3 p, mat2 fold, nave_look look) {
+// Distance to the light strip along a box's inner edge, in the box's
+// frame. Only a bound: the largest axis distance never overshoots.
+float nave_strip(vec3 p, nave_look look) {
+    vec3 s = abs(p - vec3(-look.size.x - 0.01, 0.0, 0.0)) - vec3(0.02, look.size.y - 0.1, 0.03);
+    return max(s.x, max(s.y, s.z));
+}
+
+// Returns the distance in x, the distance to the light strips in y, and in
+// z where the point lies along its slab of boxes (0 at the slab's middle).
+vec3 nave_map(vec3 p, mat2 fold, nave_look look) {
     // The folds below undo any quarter turn, so the twist turns by its
     // angle's share of a quarter turn alone: turn()'s rise from 0 to a
     // quarter, without finding which quarter the angle lies in.
@@ -1190,10 +1198,8 @@ vec2 nave_map(vec3 p, mat2 fold, nave_look look) {
     p.xy = abs(p.xy) - look.offset;
     // the twist bends the boxes, so the field is only a bound: step shorter
     float body = (box(p, look.size) - 0.04) * (1.0 - 0.5 * look.twist);
-    // the strip only needs a bound: the largest axis distance never overshoots
-    vec3 s = abs(p - vec3(-look.size.x - 0.01, 0.0, 0.0)) - vec3(0.02, look.size.y - 0.1, 0.03);
-    float strip = max(s.x, max(s.y, s.z));
-    return vec2(min(body, strip), strip);
+    float strip = nave_strip(p, look);
+    return vec3(min(body, strip), strip, p.z);
 }
 
 camera nave_camera(float t, nave_look look) {
@@ -1226,8 +1232,9 @@ vec3 sign_nz(vec3 v) {
 // Surface normal of the boxes: the box gradient taken in the folded frame and
 // carried back through the same folds by hand. Costs a few multiplies where
 // central differences would cost four more map reads. The twist is undone
-// by its turn alone, which is close enough for shading.
-vec3 nave_normal(vec3 p, mat2 fold, nave_look look) {
+// by its turn alone, which is close enough for shading. Also gives the
+// distance to the strips there, in `strip`.
+vec3 nave_normal(vec3 p, mat2 fold, nave_look look, out float strip) {
     mat2 twist = turn(p.z * (look.twist / TAU));
     p.xy = twist * p.xy;
     p.z = mod(p.z, NAVE_PERIOD) - 0.5 * NAVE_PERIOD;
@@ -1238,6 +1245,7 @@ vec3 nave_normal(vec3 p, mat2 fold, nave_look look) {
     p.xy = fold * p.xy;
     vec3 s2 = sign_nz(p);
     p.xy = abs(p.xy) - look.offset;
+    strip = nave_strip(p, look);
     vec3 d = abs(p) - look.size;
     vec3 g = max(d, 0.0);
     // inside the core (only on an overshoot): the nearest face
@@ -1291,14 +1299,19 @@ vec3 nave_surround(vec3 d, nave_look look, float k) {
 }
 
 // Lit colour of the glass at distance `at` along the ray, fogged by it.
-vec3 nave_shade(vec3 ro, vec3 rd, float at, float strip, mat2 fold, nave_look look, vec3 haze, float k, float c, int taps) {
+vec3 nave_shade(vec3 ro, vec3 rd, float at, mat2 fold, nave_look look, vec3 haze, float k, float c, int taps) {
     vec3 p = ro + rd * at;
-    vec3 n = nave_normal(p, fold, look);
+    float strip;
+    vec3 n = nave_normal(p, fold, look, strip);
     p += n * 0.01;
     float facing = max(dot(n, -rd), 0.0);
     vec3 key = look.key;
     float dif = max(dot(n, key), 0.0);
-    vec2 light = nave_light(p, n, key, 6.0, fold, look, taps, dif > 0.0 && taps > 0 ? NAVE_SHADOW_STEPS : 0);
+    // Shadows only where the key light comes from the side (the corkscrew)
+    // or from the far end (the gate): the first phrases' key falls along
+    // the boxes, and their shadows were never seen.
+    bool shadows = dif > 0.0 && taps > 0 && look.corkscrew + look.gate > 0.0;
+    vec2 light = nave_light(p, n, key, 6.0, fold, look, taps, shadows ? NAVE_SHADOW_STEPS : 0);
     float lit = light.x;
     float ao = light.y;
     // the light down the axis reaches the faces turned towards it, brighter on the kick
@@ -1335,42 +1348,55 @@ vec3 crystal_nave(vec3 ro, vec3 rd, float turn, float t, float px, nave_look loo
     float c = clap(8.0);
     float reach = nave_reach(look);
 
-    float dist = 0.0;
+    // The boxes fill a shell round the axis, in slabs across it: the march
+    // skips what cannot hold a box. It starts where the ray leaves the
+    // empty core (every camera stays inside it; the core's edge is inside
+    // the strips and the rounding, which the loose folds only move out),
+    // ends where it leaves the shell at `reach`, and jumps each gap
+    // between slabs whole. A march round costs every pixel block its
+    // slowest pixel's rounds, and these were six in ten.
+    float core = length(max(look.offset - look.size.xy - 0.07, 0.0)) - 0.05;
+    float ca = max(dot(rd.xy, rd.xy), 1e-8);
+    float cb = dot(ro.xy, rd.xy) / ca;
+    float cc = dot(ro.xy, ro.xy) / ca;
+    float dist = dot(ro.xy, ro.xy) < core * core ? -cb + sqrt(max(cb * cb - cc + core * core / ca, 0.0)) : 0.0;
+    dist = min(dist, NAVE_FAR + 1.0);
+    float leave = -cb + sqrt(max(cb * cb - cc + reach * reach / ca, 0.0));
+    float end = min(leave, NAVE_FAR);
+    float dir = sign_nz(vec3(rd.z)).x;
+    float slab = look.size.z + 0.08;    // half a slab: the box, its rounding and a margin
+    float per_z = 1.0 / max(abs(rd.z), 1e-3);
     float glow = 0.0;
-    vec2 m = vec2(1.0);
+    vec3 m = vec3(1.0);
     float eps = 0.002;
     // The closest pass by a box before the ray ends, in pixels beyond the
     // hit tolerance: a ray that just misses an edge still covers part of its
     // pixel. A pass only counts once the gap opens again, so the final
-    // approach to the surface that is hit is not one.
-    float near = 1e6;
+    // approach to the surface that is hit is not one. Gaps are kept as
+    // fractions and compared crosswise, a division a round spared.
+    vec2 near = vec2(1e6, 1.0);
     float near_dist = 0.0;
-    float near_strip = 1.0;
-    float prev_gap = 1e6;
+    vec2 prev_gap = vec2(1e6, 1.0);
     float prev_dist = 0.0;
-    float prev_strip = 1.0;
     for (int i = 0; i < steps; ++i) {
         vec3 q = ro + rd * dist;
         m = nave_map(q, fold, look);
         glow += 0.015 / (0.02 + m.y * m.y);
         eps = 0.004 * dist + 0.002;
-        float gap = (m.x - eps) / (0.75 * px * dist + 1e-4);
-        bool passed = gap > prev_gap && prev_gap < near;
+        vec2 gap = vec2(m.x - eps, 0.75 * px * dist + 1e-4);
+        bool passed = gap.x * prev_gap.y > prev_gap.x * gap.y && prev_gap.x * near.y < near.x * prev_gap.y;
         near_dist = passed ? prev_dist : near_dist;
-        near_strip = passed ? prev_strip : near_strip;
         near = passed ? prev_gap : near;
         prev_gap = gap;
         prev_dist = dist;
-        prev_strip = m.y;
-        if (m.x < eps || dist > NAVE_FAR) break;
-        // every box lies within `reach` of the axis: a ray leaving that
-        // cylinder sees only haze, so stop instead of marching to the far end
-        if (dot(q.xy, q.xy) > reach * reach && dot(q.xy, rd.xy) > 0.0) {
-            dist = 2.0 * NAVE_FAR;
-            break;
-        }
-        dist += m.x * 0.95;
+        if (m.x < eps || dist > end) break;
+        // between slabs, the ray goes straight on to the next one
+        float zl = m.z * dir;
+        float ahead = zl > slab ? NAVE_PERIOD - slab - zl : -slab - zl;
+        dist += max(m.x * 0.95, ahead * per_z);
     }
+    // out of the shell: only haze beyond
+    dist = dist > leave ? 2.0 * NAVE_FAR : dist;
     // the haze: near-black, lit down the nave's axis where the light comes from
     float along = max(rd.z, 0.0);
     // the kick swells the glow, least in the gate, whose blaze is bright already
@@ -1379,7 +1405,7 @@ vec3 crystal_nave(vec3 ro, vec3 rd, float turn, float t, float px, nave_look loo
     // grazing a row of boxes is background: shading where it happened to
     // stop is what scalloped the far silhouettes.
     bool hit = m.x < eps && dist < NAVE_FAR;
-    float cover = clamp(1.0 - near, 0.0, 1.0);
+    float cover = clamp(1.0 - near.x / near.y, 0.0, 1.0);
     // Shade the surface hit (pass 0), then the edge it passed in front of
     // (pass 1), each only where needed. A loop and not two ifs: a software
     // rasteriser runs an if's body on every pixel of every scene, but leaves
@@ -1392,8 +1418,11 @@ vec3 crystal_nave(vec3 ro, vec3 rd, float turn, float t, float px, nave_look loo
     vec3 col = haze;
     for (;;) {
         bool edge = pass == 1;
-        // the edge's sliver of a pixel goes without shadow and occlusion
-        vec3 lit = nave_shade(ro, rd, edge ? near_dist : dist, edge ? near_strip : m.y, fold, look, haze, k, c, edge ? 0 : NAVE_AO_TAPS);
+        // the edge's sliver of a pixel goes without shadow and occlusion; a
+        // hit is shaded on the surface itself, its field's last reading
+        // ahead, so the shading never shows where in its tolerance the march
+        // stopped (the strips' glow stepped along contours where it did)
+        vec3 lit = nave_shade(ro, rd, edge ? near_dist : dist + m.x, fold, look, haze, k, c, edge ? 0 : NAVE_AO_TAPS);
         col = mix(col, lit, pass < last ? (edge ? cover : 1.0) : 0.0);
         if (++pass >= last) break;
     }
