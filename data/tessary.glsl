@@ -903,8 +903,11 @@ vec3 column_city(vec3 ro, vec3 rd, float t, float px, vec3 stars, int steps) {
     hit_t = hit ? hit_t : CITY_FOG_END;
 
     vec3 p = ro + rd * hit_t;
-    // shadows and ambient light only where the ray found a column
-    vec2 light = city_light(p + n * 0.01, n, phase, row, jump, hit ? CITY_AO_TAPS : 0, hit ? CITY_SHADOW_TAPS : 0);
+    // ambient light only where the ray found a column, and the moon's
+    // shadow only on the faces turned to it: a wall turned away has no
+    // moonlight to shade, and a block of such pixels skips those rounds
+    bool moonlit = hit && dot(n, CITY_MOON) > 0.0;
+    vec2 light = city_light(p + n * 0.01, n, phase, row, jump, hit ? CITY_AO_TAPS : 0, moonlit ? CITY_SHADOW_TAPS : 0);
     float lit = light.x;
     float open = light.y;
     float rnd = hash12(cell + 0.5);
@@ -1372,19 +1375,18 @@ vec3 crystal_nave(vec3 ro, vec3 rd, float turn, float t, float px, nave_look loo
     // The closest pass by a box before the ray ends, in pixels beyond the
     // hit tolerance: a ray that just misses an edge still covers part of its
     // pixel. A pass only counts once the gap opens again, so the final
-    // approach to the surface that is hit is not one. Gaps are kept as
-    // fractions and compared crosswise, a division a round spared.
-    vec2 near = vec2(1e6, 1.0);
+    // approach to the surface that is hit is not one.
+    float near = 1e6;
     float near_dist = 0.0;
-    vec2 prev_gap = vec2(1e6, 1.0);
+    float prev_gap = 1e6;
     float prev_dist = 0.0;
     for (int i = 0; i < steps; ++i) {
         vec3 q = ro + rd * dist;
         m = nave_map(q, fold, look);
         glow += 0.015 / (0.02 + m.y * m.y);
         eps = 0.004 * dist + 0.002;
-        vec2 gap = vec2(m.x - eps, 0.75 * px * dist + 1e-4);
-        bool passed = gap.x * prev_gap.y > prev_gap.x * gap.y && prev_gap.x * near.y < near.x * prev_gap.y;
+        float gap = (m.x - eps) / (0.75 * px * dist + 1e-4);
+        bool passed = gap > prev_gap && prev_gap < near;
         near_dist = passed ? prev_dist : near_dist;
         near = passed ? prev_gap : near;
         prev_gap = gap;
@@ -1405,7 +1407,7 @@ vec3 crystal_nave(vec3 ro, vec3 rd, float turn, float t, float px, nave_look loo
     // grazing a row of boxes is background: shading where it happened to
     // stop is what scalloped the far silhouettes.
     bool hit = m.x < eps && dist < NAVE_FAR;
-    float cover = clamp(1.0 - near.x / near.y, 0.0, 1.0);
+    float cover = clamp(1.0 - near, 0.0, 1.0);
     // Shade the surface hit (pass 0), then the edge it passed in front of
     // (pass 1), each only where needed. A loop and not two ifs: a software
     // rasteriser runs an if's body on every pixel of every scene, but leaves
