@@ -714,8 +714,7 @@ vec3 star_field(vec3 rd, float px) {
 // top. A low moon casts long soft shadows over the heightfield and the
 // columns around each point shade its ambient light.
 const int CITY_STEPS = 40;
-const float CITY_FAR = 30.0;        // where the march gives up
-const float CITY_FOG_END = 26.0;    // the haze has swallowed everything by here
+const float CITY_FOG_END = 26.0;    // the haze has swallowed everything by here, and the walk gives up
 const float CITY_MAX_HEIGHT = 4.0;
 const float CITY_TALLEST = 2.0;     // no column rises higher, but for the kick's jump: 0.3 + 1.05 * 1.6 in column_height
 const vec3 CITY_MOON = vec3(-0.6182, 0.1442, 0.7727);    // unit vector to the moon, low over the horizon
@@ -872,22 +871,19 @@ vec3 column_city(vec3 ro, vec3 rd, float t, float px, vec3 stars, int steps) {
         front_h = h;
         h = column_height(cell, phase, row, jump);
         float t_out = min(next.x, next.y);
-        if (ro.y + rd.y * t_in < h) {
-            hit_t = t_in;
-            n = side_n;
-            break;
-        }
+        // into the column's wall where the ray enters the cell, or onto its roof
+        bool wall = ro.y + rd.y * t_in < h;
         float t_top = (h - ro.y) / min(rd.y, -1e-5);
-        if (rd.y < 0.0 && t_top < t_out) {
-            hit_t = t_top;
-            n = vec3(0.0, 1.0, 0.0);
+        if (wall || (rd.y < 0.0 && t_top < t_out)) {
+            hit_t = wall ? t_in : t_top;
+            n = wall ? side_n : vec3(0.0, 1.0, 0.0);
             break;
         }
         float gap = (ro.y + rd.y * t_out - h) / (px * t_out / 1.6 + 1e-4);
         near_cell = gap < near ? cell : near_cell;
         near = min(near, gap);
         // above every roof and climbing, or too far to see: it is sky
-        if (t_in > CITY_FAR || (rd.y >= 0.0 && ro.y + rd.y * t_in > CITY_MAX_HEIGHT + jump)) break;
+        if (t_in > CITY_FOG_END || (rd.y >= 0.0 && ro.y + rd.y * t_in > CITY_MAX_HEIGHT + jump)) break;
         t_in = t_out;
         if (next.x < next.y) {
             next.x += inv.x;
