@@ -7,7 +7,7 @@
 # sparkle, and each section's draw cost against a flat shader. Writes the
 # "Measured" section of docs/picture.md and docs/picture-colour-script.png
 # (the show's colour over time, under the palette's swatches).
-# About 15 minutes on the two-core development machine.
+# About 20 minutes on the two-core development machine.
 #
 # usage: scripts/picture_review.sh [CAPTURE_BINARY]
 #   CAPTURE_BINARY defaults to $TESSARY_CAPTURE, then the first
@@ -112,11 +112,20 @@ cost_size=${REVIEW_COST_SIZE:-1920x1080}
 : >"$work/cost.txt"
 # median_ms: the median from tessary-capture's last line
 median_ms() { sed -n 's/^draw_ms median=\([0-9.]*\) .*/\1/p' "$work/capture.log" | tail -n 1; }
-for range in 0:15.5 16:31.5 32:63.5 64:79.5 80:111.5 112:127.5; do
-    say "cost ${range%:*}-${range#*:} s at $cost_size"
-    "$capture" --data "$root/data" --time-only --size "$cost_size" --frames "$range:1" >"$work/capture.log" 2>&1 ||
-        die "the cost run failed: $(tail -n 3 "$work/capture.log")"
-    echo "${range%:*} $(median_ms)" >>"$work/cost.txt"
+# Three passes over the sections, each section's figure the median of its
+# three: a burst of load on a shared machine lasts as long as a section's
+# run and would otherwise land on one section alone.
+: >"$work/cost_passes.txt"
+for pass in 1 2 3; do
+    for range in 0:15.5 16:31.5 32:63.5 64:79.5 80:111.5 112:127.5; do
+        say "cost ${range%:*}-${range#*:} s at $cost_size, pass $pass of 3"
+        "$capture" --data "$root/data" --time-only --size "$cost_size" --frames "$range:1" >"$work/capture.log" 2>&1 ||
+            die "the cost run failed: $(tail -n 3 "$work/capture.log")"
+        echo "${range%:*} $(median_ms)" >>"$work/cost_passes.txt"
+    done
+done
+for start in 0 16 32 64 80 112; do
+    echo "$start $(awk -v s="$start" '$1 == s { print $2 }' "$work/cost_passes.txt" | sort -g | sed -n 2p)" >>"$work/cost.txt"
 done
 mkdir -p "$work/flat"
 ln -sf "$root/data/font_subset_bw_sdf.jpg" "$work/flat/"
@@ -133,7 +142,8 @@ echo "flat $(median_ms)" >>"$work/cost.txt"
     echo "Written by \`scripts/picture_review.sh\` ($(date -u +%Y-%m-%d), llvmpipe). Look: medians over frames 0.1 s apart at"
     echo "480x270, luma on sRGB code values, colourfulness after Hasler and Suesstrunk. Motion and flashes: the whole show at"
     echo "60 fps, $motion_size; a flash is a pair of opposing changes of at least 0.1 in relative luminance, the darker side"
-    echo "under 0.8 (WCAG 2.3.1), over the frame and each quarter. Cost: the median draw of a frame a second at $cost_size."
+    echo "under 0.8 (WCAG 2.3.1), over the frame and each quarter. Cost: the median draw of a frame a second at $cost_size,"
+    echo "the middle of three passes over the sections."
     echo
     cat "$work/measured.md"
     echo
