@@ -1335,6 +1335,14 @@ vec3 nave_shade(vec3 ro, vec3 rd, float at, mat2 fold, nave_look look, vec3 haze
     return mix(haze, col, exp(-at * 0.16));
 }
 
+// How far along a ray that starts inside it the ray leaves the cylinder of
+// radius r round the z axis (far off for a ray along the axis).
+float cylinder_exit(vec3 ro, vec3 rd, float r) {
+    float a = max(dot(rd.xy, rd.xy), 1e-8);
+    float b = dot(ro.xy, rd.xy) / a;
+    return -b + sqrt(max(b * b + (r * r - dot(ro.xy, ro.xy)) / a, 0.0));
+}
+
 // `turn`: the angle of rd.xy / rd.z round the vanishing point, from show().
 vec3 crystal_nave(vec3 ro, vec3 rd, float turn, float t, float px, nave_look look, int steps) {
     float local = t - T_CLIMAX;
@@ -1355,14 +1363,10 @@ vec3 crystal_nave(vec3 ro, vec3 rd, float turn, float t, float px, nave_look loo
     // between slabs whole. A march round costs every pixel block its
     // slowest pixel's rounds, and these were six in ten.
     float core = length(max(look.offset - look.size.xy - 0.07, 0.0)) - 0.05;
-    float ca = max(dot(rd.xy, rd.xy), 1e-8);
-    float cb = dot(ro.xy, rd.xy) / ca;
-    float cc = dot(ro.xy, ro.xy) / ca;
-    float dist = dot(ro.xy, ro.xy) < core * core ? -cb + sqrt(max(cb * cb - cc + core * core / ca, 0.0)) : 0.0;
-    dist = min(dist, NAVE_FAR + 1.0);
-    float leave = -cb + sqrt(max(cb * cb - cc + reach * reach / ca, 0.0));
+    float dist = dot(ro.xy, ro.xy) < core * core ? min(cylinder_exit(ro, rd, core), NAVE_FAR + 1.0) : 0.0;
+    float leave = cylinder_exit(ro, rd, reach);
     float end = min(leave, NAVE_FAR);
-    float dir = sign_nz(vec3(rd.z)).x;
+    float dir = rd.z >= 0.0 ? 1.0 : -1.0;
     float slab = look.size.z + 0.08;    // half a slab: the box, its rounding and a margin
     float per_z = 1.0 / max(abs(rd.z), 1e-3);
     float glow = 0.0;
